@@ -1,0 +1,119 @@
+#pragma once
+// The one object through which everything that touches the device runs: the connection values of
+// the current task, the link and its lease, the device memory map, the progress reporter and the
+// window handles a task talks to the user through. Every task operation is one of its methods; their
+// bodies live in protocol/ and firmware/.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/error_report.h"
+#include "device/link.h"
+#include "platform/clock.h"
+#include "platform/desktop.h"
+#include "protocol/packets.h"
+
+class CTaskProgress {
+ public:
+  explicit CTaskProgress(orvel::IDesktop& desktop) : m_desktop(desktop) {}
+
+  void Attach(orvel::WindowHandle bar);
+  void Reset(std::uint16_t max);
+  void ResetPercent() { Reset(100); }
+  void SetPos(std::uint16_t pos);
+  void Step(std::uint16_t delta);
+
+  std::uint16_t Pos() const { return m_pos; }
+
+ private:
+  orvel::IDesktop& m_desktop;
+  orvel::WindowHandle m_hBar = nullptr;
+  std::uint16_t m_pos = 0;
+};
+
+struct MemoryMap {
+  std::uint32_t configAddress = 0x147A0;
+  std::uint32_t configSize = 0;
+  std::uint32_t programSize = 0x3C000;
+  std::uint32_t programBase = 0x180000;
+};
+
+struct UpdatePackage;
+
+class CDeviceSession {
+ public:
+  using Lease = std::shared_ptr<orvel::ILink>;
+  using Bytes = std::vector<std::uint8_t>;
+
+  // The real session: a CUDPAsio link.
+  CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock);
+  // A session over another link (tests put a scripted device here).
+  CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock, std::unique_ptr<orvel::ILink> link);
+  ~CDeviceSession();
+  CDeviceSession(const CDeviceSession&) = delete;
+  CDeviceSession& operator=(const CDeviceSession&) = delete;
+
+  // --- link (device/) ---
+  Lease GetLink();
+
+  // --- exchange primitives (protocol/exchange.cpp) ---
+  void Exchange(const std::uint16_t& timeLimit, orvel::ILink& link, std::uint32_t address,
+                ServiceCommand command, std::uint16_t length, const std::uint8_t* data,
+                std::uint8_t* out);
+  void SendRequest(orvel::ILink& link, ServiceCommand command, std::uint16_t length,
+                   const std::uint8_t* data, orvel::protocol::RequestBuffer& request);
+  void ReadRegion(std::uint32_t address, int size, std::uint8_t* out, const bool& suppressProgress);
+  void WriteRegion(std::uint32_t address, const std::uint8_t* data, int size,
+                   const bool& suppressProgress);
+  void QueryVersion(DeviceVersion& out);
+  bool RestartDevice();
+
+  // --- configuration (protocol/) ---
+  bool ReadConfiguration();
+  void ReadConfigurationToFile(const DeviceVersion& version, const std::wstring& path,
+                               const bool& suppressProgress);
+  void SelectConfigurationSize(const DeviceVersion& version);
+  bool WriteConfiguration();
+  void WriteConfigurationImage(const Bytes& image, const bool& suppressProgress);
+  bool LoadFile(const std::wstring& path, Bytes& out);
+  std::wstring& PrepareTempFolder(std::wstring& out);
+  bool ConvertConfiguration(Bytes& old, Bytes& out);
+  void PatchEventNames(std::uint8_t* table);
+  void PatchEventLists(std::uint8_t* table);
+
+  // --- firmware (firmware/) ---
+  bool WriteProgram();
+  void TransferProgram(const Bytes& image, const bool& suppressProgress);
+  void BeginProgramWrite();
+  bool UpdateDevice();
+  int SendUpdatePart(const Bytes& part, const std::uint32_t& offset, std::uint32_t partNumber);
+
+  // Shows a failure through the desktop, owned by m_hOwner.
+  int ShowBox(const CMBoxExeption& box) { return box.Show(m_desktop, m_hOwner); }
+
+  orvel::IDesktop& Desktop() { return m_desktop; }
+  orvel::IClock& Clock() { return m_clock; }
+  orvel::ILink& Link() { return *m_link; }
+
+  // Fields, as the task runner and the tasks use them.
+  orvel::WindowHandle m_hOwner = nullptr;
+  orvel::WindowHandle m_hStatus = nullptr;
+  MemoryMap m_memoryMap;
+  CTaskProgress m_progress;
+  std::uint32_t m_deviceAddress = 0;
+  std::uint32_t m_localAddress = 0;
+  std::uint16_t m_port = 0;
+  std::uint16_t m_timeLimit = 30;
+  std::wstring m_workDir;
+  std::wstring m_tempDir;
+  // How long the update waits for the device after its restart, in 1000-ms steps.
+  unsigned m_restartWaitSteps = 29;
+
+ private:
+  orvel::IDesktop& m_desktop;
+  orvel::IClock& m_clock;
+  std::unique_ptr<orvel::ILink> m_link;
+  std::weak_ptr<orvel::ILink> m_lease;
+};

@@ -1,0 +1,26 @@
+#pragma once
+// What the exchange needs of a datagram link to the device. CUDPAsio is the real one; tests put a
+// scripted device behind the same interface.
+
+#include <cstdint>
+
+namespace orvel {
+
+class ILink {
+ public:
+  virtual ~ILink() = default;
+  // Stores the values and opens the link; false after a socket error that was already shown.
+  virtual bool Init(const std::uint32_t& deviceAddress, const std::uint16_t& port,
+                    const std::uint32_t& localAddress) = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  virtual unsigned Send(const std::uint8_t* data, std::uint16_t length) = 0;
+  virtual unsigned Available() = 0;
+  // The full size of a datagram from the device, 0 for anything else. At most length bytes are
+  // written to buffer, and only for a datagram from the device.
+  virtual unsigned Receive(std::uint8_t* buffer, std::uint16_t length) = 0;
+  // Blocks at most ms milliseconds until a datagram is waiting (or the link is closed).
+  virtual void WaitReadable(unsigned ms) = 0;
+};
+
+}  // namespace orvel

@@ -1,0 +1,46 @@
+#pragma once
+// The program's only network transport: one IPv4 UDP socket bound on the chosen local interface to
+// the device's service port. Synchronous calls only; the io_service is never run.
+
+#include <cstdint>
+#include <memory>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+#include "device/link.h"
+
+namespace orvel {
+class IDesktop;
+}
+
+class CUDPAsio final : public orvel::ILink {
+ public:
+  // Steady-state errors are shown through the desktop as boxes without an owner window.
+  explicit CUDPAsio(orvel::IDesktop& desktop);
+  ~CUDPAsio() override;
+  CUDPAsio(const CUDPAsio&) = delete;
+  CUDPAsio& operator=(const CUDPAsio&) = delete;
+
+  bool Init(const std::uint32_t& deviceAddress, const std::uint16_t& port,
+            const std::uint32_t& localAddress) override;
+  void Close() override;
+  bool IsOpen() const override { return m_socket != nullptr; }
+  unsigned Send(const std::uint8_t* data, std::uint16_t length) override;
+  unsigned Available() override;
+  unsigned Receive(std::uint8_t* buffer, std::uint16_t length) override;
+  void WaitReadable(unsigned ms) override;
+
+  static constexpr std::size_t kScratchSize = 288;
+
+ private:
+  bool Connect();
+  void ShowError(const std::wstring& text, const std::wstring& caption);
+
+  orvel::IDesktop& m_desktop;
+  std::uint32_t m_deviceAddress = 0;
+  std::uint32_t m_localAddress = 0;
+  std::uint16_t m_port = 0;
+  boost::asio::io_service m_ioService;
+  std::unique_ptr<boost::asio::ip::udp::socket> m_socket;
+};

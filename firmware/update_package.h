@@ -1,0 +1,27 @@
+#pragma once
+// The update package: a 20-byte header, then a program image and length-prefixed parts, optionally
+// scrambled.
+
+#include <cstdint>
+#include <vector>
+
+#include "protocol/packets.h"
+
+struct UpdateHeader {
+  std::uint32_t payloadLength = 0;
+  std::uint32_t checksum = 0;
+  DeviceVersion version;
+  std::uint32_t programLength = 0;
+  std::uint8_t scrambled = 0;
+
+  static constexpr std::size_t kSize = 20;
+};
+
+struct UpdatePackage {
+  DeviceVersion version;
+  std::vector<std::uint8_t> program;
+  std::vector<std::vector<std::uint8_t>> parts;
+};
+
+// Validates, unscrambles (in place) and splits a whole package file. Throws CMBoxExeption.
+UpdatePackage LoadUpdatePackage(std::vector<std::uint8_t>& file);

@@ -1,0 +1,52 @@
+#pragma once
+// The console side of the desktop seam, for orvelctl: boxes go to stderr as "caption: text" (UTF-8),
+// the file "dialog" answers with the path given on the command line, a Yes/No question is answered
+// from --retries, from a terminal prompt, or No, and progress is drawn on a terminal.
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/desktop.h"
+
+namespace orvel {
+
+class ConsoleDesktop final : public IDesktop {
+ public:
+  struct Options {
+    std::FILE* err = stderr;
+    std::FILE* in = stdin;
+    bool errIsTerminal = false;  // draw progress
+    bool inIsTerminal = false;   // Yes/No questions may be asked
+    std::optional<unsigned> retries;  // answer Yes this many times, then No, without asking
+  };
+
+  explicit ConsoleDesktop(Options options);
+
+  // The path that the next ChooseFile answers with; nothing means the user cancelled.
+  void SetChosenFile(std::optional<std::wstring> path) { m_chosenFile = std::move(path); }
+  // Every box shown so far (caption, text), for the exit status and for tests.
+  const std::vector<std::pair<std::wstring, std::wstring>>& Boxes() const { return m_boxes; }
+
+  int ShowMessage(WindowHandle owner, const std::wstring& text, const std::wstring& caption,
+                  unsigned style) override;
+  std::optional<std::wstring> ChooseFile(const FileChoice& choice) override;
+  void SetProgressRange(WindowHandle bar, std::uint16_t max) override;
+  void SetProgressPos(WindowHandle bar, std::uint16_t pos) override;
+  void SetStatusText(WindowHandle status, const std::wstring& text) override;
+
+ private:
+  void DrawProgress();
+  void EndProgressLine();
+
+  Options m_options;
+  std::optional<std::wstring> m_chosenFile;
+  std::vector<std::pair<std::wstring, std::wstring>> m_boxes;
+  std::uint16_t m_max = 100;
+  std::uint16_t m_pos = 0;
+  std::wstring m_status;
+  bool m_lineOpen = false;
+};
+
+}  // namespace orvel

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Installs everything the build and the tests need, from Debian's packages. Safe to run again.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libboost-dev libboost-system-dev
+  googletest libgtest-dev libgmock-dev
+  clang libclang-rt-14-dev clang-format
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64 xvfb imagemagick xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if ((${#missing[@]})); then
+  apt-get update
+  apt-get install -y --no-install-recommends "${missing[@]}"
+fi
