@@ -15,6 +15,9 @@ struct UpdateHeader {
   std::uint8_t scrambled = 0;
 
   static constexpr std::size_t kSize = 20;
+
+  // Reads the fields from the first kSize bytes of a package; the reserved bytes are skipped.
+  static UpdateHeader Decode(const std::uint8_t* bytes);
 };
 
 struct UpdatePackage {

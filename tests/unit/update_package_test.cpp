@@ -1,0 +1,181 @@
+// Loading update packages: plain and scrambled payloads, the split into program and parts, and the
+// refusals of bad packages.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "common/error_report.h"
+#include "firmware/update_package.h"
+#include "support/package_builder.h"
+
+namespace {
+
+using orvel::test::BuildPackage;
+using orvel::test::Bytes;
+using orvel::test::PackageSpec;
+using orvel::test::PatternBytes;
+
+const std::wstring kSizeError = L"Размер файла обновления не верен.";
+const std::wstring kChecksumError = L"Файл обновления - конорольная сумма не совапала.";
+
+// Runs the loader and returns the text of the box it refused the package with.
+std::wstring Refusal(Bytes file) {
+  try {
+    LoadUpdatePackage(file);
+  } catch (const CMBoxExeption& box) {
+    EXPECT_EQ(box.Caption(), L"Ошибка.");
+    EXPECT_EQ(box.Style(), 0x10u);
+    return box.Text();
+  }
+  return L"(accepted)";
+}
+
+PackageSpec ThreeParts(bool scrambled) {
+  PackageSpec spec;
+  spec.version = {3, 112};
+  spec.program = PatternBytes(300, 1);
+  spec.parts = {PatternBytes(1000, 2), PatternBytes(10, 3), PatternBytes(300, 4)};
+  spec.scrambled = scrambled;
+  return spec;
+}
+
+TEST(UpdatePackage, SplitsPlainAndScrambledPackagesAlike) {
+  for (bool scrambled : {false, true}) {
+    SCOPED_TRACE(scrambled ? "scrambled" : "plain");
+    const PackageSpec spec = ThreeParts(scrambled);
+    Bytes file = BuildPackage(spec);
+    const Bytes stored = file;
+    const UpdatePackage package = LoadUpdatePackage(file);
+    EXPECT_EQ(package.version.kind, 3);
+    EXPECT_EQ(package.version.number, 112);
+    EXPECT_EQ(package.program, spec.program);
+    EXPECT_EQ(package.parts, spec.parts);
+    // The file is unscrambled in place; a plain one is left as it was.
+    EXPECT_EQ(Bytes(file.begin() + 20, file.end()), orvel::test::PlainPayload(spec));
+    EXPECT_EQ(file == stored, !scrambled);
+  }
+}
+
+TEST(UpdatePackage, ScrambledPayloadOf25BytesUsesHeaderThenStoredPayload) {
+  // Built by hand: payload bytes 0..19 are XORed with header bytes 0..19 (reserved ones included),
+  // bytes 20..24 with the stored payload bytes 0..4.
+  Bytes plain(25);
+  std::uint32_t sum = 0;
+  for (int j = 0; j < 25; ++j) sum += plain[j] = static_cast<std::uint8_t>(0x40 + 3 * j);
+  Bytes file(45, 0);
+  file[0] = 25;
+  orvel::protocol::PutU32(&file[4], sum);
+  file[8] = 0x81;  // reserved
+  file[9] = 7;
+  file[10] = 111;
+  file[11] = 0x99;  // reserved
+  file[12] = 25;
+  file[16] = 0xFF;  // any non-zero value means scrambled
+  file[17] = 0x13;
+  file[18] = 0x57;
+  file[19] = 0x9B;
+  for (int j = 0; j < 20; ++j) file[20 + j] = plain[j] ^ file[j];
+  for (int j = 20; j < 25; ++j) file[20 + j] = plain[j] ^ file[20 + j - 20];
+
+  const UpdatePackage package = LoadUpdatePackage(file);
+  EXPECT_EQ(package.program, plain);
+  EXPECT_TRUE(package.parts.empty());
+  EXPECT_EQ(package.version.number, 111);
+}
+
+TEST(UpdatePackage, PartsAndTheIgnoredTail) {
+  PackageSpec spec;
+  spec.program = PatternBytes(64, 9);
+
+  // Payload is the program alone: no parts; an empty payload as well.
+  Bytes programOnly = BuildPackage(spec);
+  const UpdatePackage single = LoadUpdatePackage(programOnly);
+  EXPECT_EQ(single.program, spec.program);
+  EXPECT_TRUE(single.parts.empty());
+  PackageSpec empty;
+  Bytes emptyFile = BuildPackage(empty);
+  ASSERT_EQ(emptyFile.size(), 20u);
+  const UpdatePackage nothing = LoadUpdatePackage(emptyFile);
+  EXPECT_TRUE(nothing.program.empty());
+  EXPECT_TRUE(nothing.parts.empty());
+
+  // Up to 20 trailing bytes after the last part are not read as a part, whatever they hold.
+  spec.parts = {PatternBytes(40, 1)};
+  for (std::size_t tail : {1u, 19u, 20u}) {
+    spec.tail = Bytes(tail, 0x01);
+    Bytes file = BuildPackage(spec);
+    EXPECT_EQ(LoadUpdatePackage(file).parts.size(), 1u) << tail;
+  }
+  // 21 bytes are one more part: a length of 17 and its 17 bytes.
+  spec.tail = Bytes(21, 0xEE);
+  spec.tail[0] = 17;
+  spec.tail[1] = spec.tail[2] = spec.tail[3] = 0;
+  Bytes file = BuildPackage(spec);
+  const UpdatePackage longer = LoadUpdatePackage(file);
+  ASSERT_EQ(longer.parts.size(), 2u);
+  EXPECT_EQ(longer.parts[1], Bytes(17, 0xEE));
+}
+
+TEST(UpdatePackage, EmptyPartIsCounted) {
+  PackageSpec spec;
+  spec.program = PatternBytes(10, 5);
+  spec.parts = {{}, PatternBytes(30, 6), {}};
+  spec.tail = Bytes(20, 0);  // keeps the last empty part clear of the ignored tail
+  Bytes file = BuildPackage(spec);
+  const UpdatePackage package = LoadUpdatePackage(file);
+  ASSERT_EQ(package.parts.size(), 3u);
+  EXPECT_TRUE(package.parts[0].empty());
+  EXPECT_EQ(package.parts[1], spec.parts[1]);
+  EXPECT_TRUE(package.parts[2].empty());
+}
+
+TEST(UpdatePackage, RefusesWrongSizeBeforeTheChecksum) {
+  EXPECT_EQ(Refusal({}), kSizeError);
+  EXPECT_EQ(Refusal(Bytes(19, 0)), kSizeError);
+
+  PackageSpec spec = ThreeParts(false);
+  spec.checksum = 12345;  // wrong as well: the size must be what is reported
+  for (std::uint32_t length : {0u, 1621u, 1623u, 0xFFFFFFFFu}) {
+    spec.payloadLength = length;
+    EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError) << length;
+  }
+}
+
+TEST(UpdatePackage, RefusesWrongChecksumOfRightSize) {
+  for (bool scrambled : {false, true}) {
+    PackageSpec spec = ThreeParts(scrambled);
+    spec.checksum = orvel::test::ByteSum(orvel::test::PlainPayload(spec)) + 1;
+    EXPECT_EQ(Refusal(BuildPackage(spec)), kChecksumError);
+  }
+  // A scrambled package whose flag was lost sums its stored bytes, which do not match.
+  Bytes file = BuildPackage(ThreeParts(true));
+  file[16] = 0;
+  EXPECT_EQ(Refusal(file), kChecksumError);
+}
+
+TEST(UpdatePackage, RefusesLengthsThatRunPastTheFile) {
+  // Program length beyond the payload, with a checksum that is right.
+  PackageSpec spec;
+  spec.program = PatternBytes(100, 1);
+  spec.programLength = 101;
+  EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError);
+  spec.programLength = 0xFFFFFFFF;
+  EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError);
+
+  // A part length one byte too long, and one so long that adding it would overflow.
+  for (std::uint32_t length : {31u, 0xFFFFFFFFu, 0xFFFFFFFCu}) {
+    PackageSpec parts;
+    parts.parts = {PatternBytes(30, 2)};
+    Bytes plain = orvel::test::PlainPayload(parts);
+    orvel::protocol::PutU32(&plain[0], length);
+    PackageSpec raw;
+    raw.tail = plain;  // the whole payload as written, the program empty
+    for (bool scrambled : {false, true}) {
+      raw.scrambled = scrambled;
+      EXPECT_EQ(Refusal(BuildPackage(raw)), kSizeError) << length;
+    }
+  }
+}
+
+}  // namespace
