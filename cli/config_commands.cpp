@@ -1,15 +1,41 @@
-// Placeholder until the configuration commands land.
+// read-config and write-config: the dialog's two configuration tasks, with the file taken from the
+// command line instead of a file dialog.
 #include <cstdio>
 
 #include "cli/commands.h"
 
 namespace orvel::cli {
-int CmdReadConfig(CliContext&) {
-  std::fputs("orvelctl: read-config is not available in this build\n", stderr);
-  return 2;
+namespace {
+
+bool TakeFile(CliContext& context, const char* command) {
+  if (!context.file) {
+    std::fprintf(stderr, "orvelctl: %s needs a file\n", command);
+    return false;
+  }
+  context.desktop.SetChosenFile(context.file);
+  return true;
 }
-int CmdWriteConfig(CliContext&) {
-  std::fputs("orvelctl: write-config is not available in this build\n", stderr);
-  return 2;
+
+}  // namespace
+
+int CmdReadConfig(CliContext& context) {
+  if (!TakeFile(context, "read-config")) return 2;
+  return context.session.ReadConfiguration() ? 0 : 1;
 }
+
+int CmdWriteConfig(CliContext& context) {
+  if (!TakeFile(context, "write-config")) return 2;
+  const bool written = context.session.WriteConfiguration();
+  // As in the dialog, the restart request follows whatever the write gave; its answer is not
+  // looked at, but a link that cannot be opened is shown as the dialog's thread would show it.
+  bool restartRan = true;
+  try {
+    context.session.RestartDevice();
+  } catch (...) {
+    context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+    restartRan = false;
+  }
+  return written && restartRan ? 0 : 1;
+}
+
 }  // namespace orvel::cli

@@ -1,0 +1,75 @@
+// The read-configuration task: the device's configuration area, copied into a file.
+#include <string>
+
+#include "common/file_io.h"
+#include "device/device_session.h"
+#include "protocol/configuration_image.h"
+
+namespace {
+
+const orvel::FileChoice kConfigurationFile{true, L"bin", L"File configuration (*.bin)", L"*.bin"};
+
+CMBoxExeption CannotOpenFile() {
+  return CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
+}
+
+}  // namespace
+
+bool CDeviceSession::ReadConfiguration() {
+  try {
+    DeviceVersion version;
+    QueryVersion(version);
+    m_progress.ResetPercent();
+    const auto path = Desktop().ChooseFile(kConfigurationFile);
+    if (!path) {
+      throw CMBoxExeption(
+          L"Не указано название и место расположения файла! Чтение конфигурации отменено.",
+          L"Внимание!", mbox::kIconWarning);
+    }
+    ReadConfigurationToFile(version, *path, false);
+    return true;
+  } catch (const CMBoxExeption& box) {
+    ShowBox(box);
+  } catch (...) {
+    ShowBox(CMBoxExeption(L"Ошибка потока:0x0009", L"Ошибка.", mbox::kIconError));
+  }
+  m_progress.ResetPercent();
+  return false;
+}
+
+void CDeviceSession::ReadConfigurationToFile(const DeviceVersion& version, const std::wstring& path,
+                                             const bool& suppressProgress) {
+  SelectConfigurationSize(version);
+  // The file at path is replaced only once the whole area has been read and written beside it, so
+  // a failed read leaves it as it was; whether it can be written is checked before any traffic.
+  if (!orvel::CanWriteBeside(path)) throw CannotOpenFile();
+
+  Bytes buffer(m_memoryMap.configSize, 0);
+  const Lease lease = GetLink();
+  ReadRegion(m_memoryMap.configAddress, static_cast<int>(buffer.size()), buffer.data(),
+             suppressProgress);
+
+  switch (orvel::WriteFileAtomically(path, buffer.data(), buffer.size())) {
+    case orvel::WriteStatus::Ok:
+      break;
+    case orvel::WriteStatus::CannotCreate:
+      throw CannotOpenFile();
+    case orvel::WriteStatus::WriteFailed:
+      throw CMBoxExeption(L"Не удаётся записать файл(ы):\n", L"Ошибка записи файла!", path,
+                          mbox::kIconError);
+  }
+  if (!suppressProgress) m_progress.SetPos(100);
+}
+
+void CDeviceSession::SelectConfigurationSize(const DeviceVersion& version) {
+  if (version.Major() == 0) {
+    m_memoryMap.configSize = orvel::config::kOldImageSize;
+    return;
+  }
+  m_memoryMap.configSize = orvel::config::kNewImageSize;
+  if (version.Major() != 1 || version.Minor() != 11) {
+    // Shown without an owner window; the read goes on with the newer size when it is closed.
+    Desktop().ShowMessage(nullptr, L"Нет данных о конфигурации прибора, обратитесь к разработчику.",
+                          L"Ошибка.", mbox::kIconWarning);
+  }
+}

@@ -1,0 +1,106 @@
+// The write-configuration task, and the file and folder helpers that the device update shares.
+#include <string>
+
+#include "common/file_io.h"
+#include "common/text.h"
+#include "device/device_session.h"
+#include "protocol/configuration_image.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+
+#include <cerrno>
+#endif
+
+namespace {
+
+const orvel::FileChoice kConfigurationFile{false, L"bin", L"File configuration (*.bin)", L"*.bin"};
+
+// Devices with firmware 1.11 or later within major version 1 take only the newer layout.
+bool NeedsConversion(const CDeviceSession::Bytes& image, const DeviceVersion& version) {
+  return image.size() == orvel::config::kOldImageSize && version.Major() == 1 &&
+         version.Minor() >= 11;
+}
+
+}  // namespace
+
+bool CDeviceSession::WriteConfiguration() {
+  try {
+    m_progress.ResetPercent();
+    const auto path = Desktop().ChooseFile(kConfigurationFile);
+    if (!path) {
+      throw CMBoxExeption(
+          L"Не указано название и место расположения файла! Запись конфигурации отменена.",
+          L"Внимание!", mbox::kIconWarning);
+    }
+    Bytes image;
+    LoadFile(*path, image);
+    DeviceVersion version;
+    QueryVersion(version);
+    if (NeedsConversion(image, version)) {
+      Bytes converted;
+      ConvertConfiguration(image, converted);
+      image.swap(converted);
+    }
+    WriteConfigurationImage(image, false);
+    return true;
+  } catch (const CMBoxExeption& box) {
+    ShowBox(box);
+  } catch (...) {
+    ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+  }
+  m_progress.ResetPercent();
+  return false;
+}
+
+void CDeviceSession::WriteConfigurationImage(const Bytes& image, const bool& suppressProgress) {
+  // Nothing past the newer layout's size belongs to the configuration area: a longer image would
+  // overwrite the device memory behind it.
+  if (image.size() < orvel::config::kOldImageSize || image.size() > orvel::config::kNewImageSize) {
+    throw CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
+  }
+  const Lease lease = GetLink();
+  WriteRegion(m_memoryMap.configAddress, image.data(), static_cast<int>(image.size()),
+              suppressProgress);
+  if (!suppressProgress) m_progress.SetPos(100);
+}
+
+bool CDeviceSession::LoadFile(const std::wstring& path, Bytes& out) {
+  switch (orvel::ReadWholeFile(path, out)) {
+    case orvel::ReadStatus::Ok:
+      break;
+    case orvel::ReadStatus::CannotOpen:
+      throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
+    case orvel::ReadStatus::ShortRead:
+      throw CMBoxExeption(L"Не удаётся прочесть файл(ы):\n", L"Ошибка окрытия файла!", path,
+                          mbox::kIconError);
+  }
+  return true;
+}
+
+std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
+#ifdef _WIN32
+  out = m_workDir + L"Temp\\";
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  if (!CreateDirectoryW(out.c_str(), &attributes)) {
+    const unsigned long error = GetLastError();
+    if (error != 0 && error != ERROR_ALREADY_EXISTS) {
+      throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp",
+                          mbox::kIconInformation);
+    }
+  }
+#else
+  // A backslash is no separator here.
+  out = m_workDir + L"Temp/";
+  if (mkdir(orvel::ToUtf8(out).c_str(), 0777) != 0) {
+    const unsigned long error = static_cast<unsigned long>(errno);
+    if (error != 0 && error != EEXIST) {
+      throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp",
+                          mbox::kIconInformation);
+    }
+  }
+#endif
+  return out;
+}
