@@ -1,0 +1,227 @@
+#pragma once
+// The simulated device's memory and its answers to the service requests, without any socket: one
+// request datagram in, at most one answer datagram out. Kept in a header so that the unit tests can
+// drive it directly.
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/packets.h"
+
+namespace orvel::sim {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kConfigAddress = 0x147A0;
+constexpr std::uint32_t kConfigSizeOld = 44660;  // firmware 0.xx
+constexpr std::uint32_t kConfigSizeNew = 44916;  // every other firmware
+constexpr std::uint32_t kProgramBase = 0x180000;
+constexpr std::uint32_t kProgramSize = 0x3C000;
+constexpr std::uint32_t kChecksumAddress = 0x1BC000;
+constexpr std::uint32_t kChecksumSize = 4;
+constexpr std::size_t kDescriptorSize = 20;
+
+inline std::uint32_t ConfigSizeFor(std::uint8_t versionNumber) {
+  return versionNumber / 100 == 0 ? kConfigSizeOld : kConfigSizeNew;
+}
+
+// The configuration area's content when no file is given: a pattern that differs from block to
+// block and from byte to byte, so that a shifted or repeated block cannot pass for the right one.
+inline std::uint8_t ConfigPattern(std::uint32_t offset) {
+  return static_cast<std::uint8_t>((offset * 7u) ^ (offset >> 8) ^ 0x5Au);
+}
+
+struct DeviceSettings {
+  std::uint8_t versionKind = 0;
+  std::uint8_t versionNumber = 111;
+  bool answerVersion = true;
+};
+
+// One update part as the device received it: its descriptor and its blocks by index.
+struct ReceivedPart {
+  std::array<std::uint8_t, kDescriptorSize> descriptor{};
+  std::map<std::uint32_t, Bytes> blocks;
+
+  Bytes Joined() const {
+    Bytes all;
+    for (const auto& [index, block] : blocks) all.insert(all.end(), block.begin(), block.end());
+    return all;
+  }
+};
+
+// What the device made of one datagram.
+struct Reply {
+  bool wellFormed = false;
+  std::uint8_t command = 0;
+  std::uint32_t address = 0;
+  std::uint16_t length = 0;
+  std::optional<Bytes> answer;  // nothing: the device keeps quiet
+  std::string note;             // why it kept quiet, or "stray" for a write outside every area
+  bool restart = false;         // the device restarts after this answer
+};
+
+class DeviceModel {
+ public:
+  explicit DeviceModel(DeviceSettings settings)
+      : m_settings(settings),
+        m_config(ConfigSizeFor(settings.versionNumber)),
+        m_program(kProgramSize, 0xFF),
+        m_checksum(kChecksumSize, 0xFF) {
+    for (std::uint32_t i = 0; i < m_config.size(); ++i) m_config[i] = ConfigPattern(i);
+  }
+
+  // Replaces the start of the configuration area; returns false when the sizes differ (what fits
+  // is taken anyway, the rest keeps the pattern).
+  bool LoadConfig(const Bytes& image) {
+    std::copy_n(image.begin(), std::min(image.size(), m_config.size()), m_config.begin());
+    return image.size() == m_config.size();
+  }
+
+  const Bytes& Config() const { return m_config; }
+  const Bytes& Program() const { return m_program; }
+  const Bytes& Checksum() const { return m_checksum; }
+  const std::map<std::uint32_t, ReceivedPart>& Parts() const { return m_parts; }
+  std::size_t StrayBytes() const { return m_strayBytes; }
+  std::optional<std::uint8_t> LastProgramStart() const { return m_programStart; }
+
+  Reply Handle(const std::uint8_t* datagram, std::size_t size) {
+    namespace p = orvel::protocol;
+    Reply reply;
+    if (size < p::kHeaderSize || datagram[0] != p::kMagic0 || datagram[1] != p::kMagic1) {
+      reply.note = "malformed";
+      return reply;
+    }
+    reply.command = datagram[2];
+    reply.length = p::GetU16(datagram + 4);
+    reply.address = p::GetU32(datagram + 6);
+    const std::uint8_t* data = datagram + p::kHeaderSize;
+    const std::size_t dataSize = size - p::kHeaderSize;
+
+    const auto command = static_cast<ServiceCommand>(reply.command);
+    const std::size_t expected = command == ServiceCommand::Read        ? 0
+                                 : command == ServiceCommand::PartBlock ? reply.length + 2u
+                                                                        : reply.length;
+    if (dataSize != expected || reply.length > p::kMaxData) {
+      reply.note = "malformed";
+      return reply;
+    }
+    reply.wellFormed = true;
+
+    switch (command) {
+      case ServiceCommand::Read: {
+        Bytes answer(reply.length);
+        for (std::uint32_t i = 0; i < reply.length; ++i) {
+          const std::uint8_t* cell = Locate(std::uint64_t{reply.address} + i);
+          answer[i] = cell ? *cell : 0;
+        }
+        AppendU32(answer, reply.address);
+        reply.answer = std::move(answer);
+        break;
+      }
+      case ServiceCommand::Write: {
+        bool stray = false;
+        for (std::uint32_t i = 0; i < reply.length; ++i) {
+          if (std::uint8_t* cell = Locate(std::uint64_t{reply.address} + i)) {
+            *cell = data[i];
+          } else {
+            stray = true;
+            ++m_strayBytes;
+          }
+        }
+        if (stray) reply.note = "stray";
+        Bytes answer{'O', 'K'};
+        AppendU32(answer, reply.address);
+        reply.answer = std::move(answer);
+        break;
+      }
+      case ServiceCommand::ProgramStart:
+        if (reply.length >= 1) m_programStart = data[0];
+        reply.answer = Bytes{'O', 'K'};
+        break;
+      case ServiceCommand::PartDescriptor: {
+        if (reply.length != kDescriptorSize) {
+          reply.note = "bad-descriptor";
+          break;
+        }
+        // A part announced again (a retry, or a resent descriptor) starts over.
+        ReceivedPart part;
+        std::copy_n(data, kDescriptorSize, part.descriptor.begin());
+        m_currentPart = p::GetU32(data);
+        m_parts[*m_currentPart] = std::move(part);
+        reply.answer = Bytes{'O', 'K'};
+        break;
+      }
+      case ServiceCommand::PartBlock: {
+        const std::uint16_t sum = p::GetU16(data + reply.length);
+        if (sum != Sum16(data, reply.length)) {
+          reply.note = "bad-sum";
+          break;
+        }
+        if (!m_currentPart) {
+          reply.note = "no-part";
+        } else {
+          m_parts[*m_currentPart].blocks[reply.address] = Bytes(data, data + reply.length);
+        }
+        Bytes answer{'O', 'K'};
+        answer.push_back(static_cast<std::uint8_t>(sum));
+        answer.push_back(static_cast<std::uint8_t>(sum >> 8));
+        reply.answer = std::move(answer);
+        break;
+      }
+      case ServiceCommand::Restart:
+        reply.answer = Bytes{'O', 'K'};
+        reply.restart = true;
+        break;
+      case ServiceCommand::Version:
+        if (m_settings.answerVersion) {
+          reply.answer = Bytes{m_settings.versionKind, m_settings.versionNumber};
+        } else {
+          reply.note = "no-version";
+        }
+        break;
+      default:
+        reply.note = "unknown-command";
+        break;
+    }
+    return reply;
+  }
+
+ private:
+  static void AppendU32(Bytes& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  }
+  static std::uint16_t Sum16(const std::uint8_t* data, std::size_t length) {
+    std::uint16_t sum = 0;
+    for (std::size_t i = 0; i < length; ++i) sum = static_cast<std::uint16_t>(sum + data[i]);
+    return sum;
+  }
+
+  // The cell behind a device address, or nothing outside the known areas. The address is taken
+  // wide so that a region running past 0xFFFFFFFF does not wrap into an area.
+  std::uint8_t* Locate(std::uint64_t address) {
+    if (address >= kConfigAddress && address < kConfigAddress + m_config.size())
+      return &m_config[address - kConfigAddress];
+    if (address >= kProgramBase && address < kProgramBase + kProgramSize)
+      return &m_program[address - kProgramBase];
+    if (address >= kChecksumAddress && address < kChecksumAddress + kChecksumSize)
+      return &m_checksum[address - kChecksumAddress];
+    return nullptr;
+  }
+
+  DeviceSettings m_settings;
+  Bytes m_config;
+  Bytes m_program;
+  Bytes m_checksum;
+  std::map<std::uint32_t, ReceivedPart> m_parts;
+  std::optional<std::uint32_t> m_currentPart;
+  std::optional<std::uint8_t> m_programStart;
+  std::size_t m_strayBytes = 0;
+};
+
+}  // namespace orvel::sim

@@ -1,0 +1,288 @@
+// orvel-sim: a simulated device for the tests and the benchmark. It answers the service requests
+// from one UDP socket, keeps what it was given in memory, leaves its state in a folder, and can
+// misbehave on purpose (see Usage()).
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <random>
+
+#include "sim/device_model.h"
+#include "sim/options.h"
+#include "sim/state_folder.h"
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+namespace orvel::sim {
+namespace {
+
+// Which faults hit one answer. Every die is rolled for every answer, so a given seed gives the
+// same sequence of faults whatever the probabilities of the others are.
+struct FaultPlan {
+  bool drop = false;
+  bool duplicate = false;
+  bool late = false;
+  bool wrongEcho = false;
+  bool wrongPort = false;
+  bool stranger = false;
+};
+
+class FaultDice {
+ public:
+  explicit FaultDice(const Faults& faults) : m_faults(faults), m_random(faults.seed) {}
+
+  FaultPlan Roll() {
+    FaultPlan plan;
+    plan.drop = Hit(m_faults.drop);
+    plan.duplicate = Hit(m_faults.duplicate);
+    plan.late = Hit(m_faults.late);
+    plan.wrongEcho = Hit(m_faults.wrongEcho);
+    plan.wrongPort = Hit(m_faults.wrongPort);
+    plan.stranger = Hit(m_faults.stranger);
+    return plan;
+  }
+
+ private:
+  // 53 random bits as a fraction in [0, 1): the same on every platform, unlike the standard
+  // distributions.
+  bool Hit(double probability) {
+    const double roll = static_cast<double>(m_random() >> 11) * 0x1.0p-53;
+    return roll < probability;
+  }
+
+  Faults m_faults;
+  std::mt19937_64 m_random;
+};
+
+class Simulator {
+ public:
+  Simulator(asio::io_context& io, const Options& options, DeviceModel& device,
+            const StateFolder& state)
+      : m_io(io),
+        m_options(options),
+        m_device(device),
+        m_state(state),
+        m_socket(io),
+        m_otherSocket(io),
+        m_signals(io, SIGINT, SIGTERM),
+        m_dice(options.faults) {}
+
+  // Binds both sockets and writes the first state; throws on failure.
+  std::uint16_t Start() {
+    const auto address = asio::ip::make_address_v4(m_options.address);
+    m_socket.open(udp::v4());
+    m_socket.bind(udp::endpoint(address, m_options.port));
+    // The second socket sends the answers that come from the wrong port, on the same address.
+    m_otherSocket.open(udp::v4());
+    m_otherSocket.bind(udp::endpoint(address, 0));
+    m_signals.async_wait([this](const boost::system::error_code& error, int) {
+      if (!error) Shutdown();
+    });
+    SaveState();
+    const std::uint16_t port = m_socket.local_endpoint().port();
+    m_state.MarkReady(port);
+    ReceiveNext();
+    return port;
+  }
+
+ private:
+  void ReceiveNext() {
+    m_socket.async_receive_from(asio::buffer(m_buffer), m_sender,
+                                [this](const boost::system::error_code& error, std::size_t size) {
+                                  if (error == asio::error::operation_aborted) return;
+                                  // Other errors (a reset reported for an earlier answer on
+                                  // some platforms) do not stop the device.
+                                  if (!error) OnDatagram(size);
+                                  ReceiveNext();
+                                });
+  }
+
+  void OnDatagram(std::size_t size) {
+    const std::uint64_t sequence = ++m_received;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_options.faults.silentAfter && sequence > *m_options.faults.silentAfter) {
+      m_log.Add(sequence, Peek(size), false, "silent");
+      return;
+    }
+    if (now < m_restartingUntil) {
+      m_log.Add(sequence, Peek(size), false, "restarting");
+      return;
+    }
+
+    Reply reply = m_device.Handle(m_buffer.data(), size);
+    if (!reply.answer) {
+      m_log.Add(sequence, reply, false, reply.note);
+    } else {
+      const FaultPlan plan = m_dice.Roll();
+      std::string notes = reply.note;
+      const auto note = [&notes](bool hit, const char* name) {
+        if (!hit) return;
+        if (!notes.empty()) notes += ",";
+        notes += name;
+      };
+      note(plan.drop, "dropped");
+      if (!plan.drop) {
+        note(plan.stranger, "stranger");
+        note(plan.late && m_previousAnswer.has_value(), "late");
+        note(plan.wrongEcho && HasEcho(reply), "wrong-echo");
+        note(plan.wrongPort, "wrong-port");
+        note(plan.duplicate, "duplicate");
+        note(m_options.faults.delayMs > 0, "delayed");
+      }
+      const bool rightAnswer = !plan.drop && !plan.wrongPort && !(plan.wrongEcho && HasEcho(reply));
+      m_log.Add(sequence, reply, rightAnswer, notes);
+      if (!plan.drop) Deliver(reply, plan, m_sender);
+      m_previousAnswer = *reply.answer;
+    }
+
+    if (reply.restart) {
+      m_restartingUntil = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double>(m_options.restartSilenceS));
+      SaveState();
+    }
+  }
+
+  // What the log can say about a request that the device did not look at.
+  Reply Peek(std::size_t size) const {
+    Reply reply;
+    if (size >= orvel::protocol::kHeaderSize) {
+      reply.command = m_buffer[2];
+      reply.length = orvel::protocol::GetU16(m_buffer.data() + 4);
+      reply.address = orvel::protocol::GetU32(m_buffer.data() + 6);
+    }
+    return reply;
+  }
+
+  static bool HasEcho(const Reply& reply) {
+    const auto command = static_cast<ServiceCommand>(reply.command);
+    return command == ServiceCommand::Read || command == ServiceCommand::Write;
+  }
+
+  void Deliver(const Reply& reply, const FaultPlan& plan, udp::endpoint to) {
+    Bytes answer = *reply.answer;
+    std::optional<Bytes> late;
+    if (plan.late) late = m_previousAnswer;
+    if (plan.wrongEcho && HasEcho(reply)) Corrupt(reply, answer, ~reply.address);
+    std::optional<Bytes> junk;
+    if (plan.stranger) {
+      // Looks like the right answer but carries other data: taking it would show in the result.
+      junk = *reply.answer;
+      Corrupt(reply, *junk, reply.address);
+    }
+    auto send = [this, answer = std::move(answer), late = std::move(late), junk = std::move(junk),
+                 plan, to]() {
+      boost::system::error_code ignored;
+      if (junk) m_otherSocket.send_to(asio::buffer(*junk), to, 0, ignored);
+      if (late) m_socket.send_to(asio::buffer(*late), to, 0, ignored);
+      udp::socket& from = plan.wrongPort ? m_otherSocket : m_socket;
+      from.send_to(asio::buffer(answer), to, 0, ignored);
+      if (plan.duplicate) from.send_to(asio::buffer(answer), to, 0, ignored);
+    };
+    if (m_options.faults.delayMs == 0) {
+      send();
+      return;
+    }
+    auto timer = std::make_shared<asio::steady_timer>(
+        m_io, std::chrono::milliseconds(m_options.faults.delayMs));
+    timer->async_wait([timer, send = std::move(send)](const boost::system::error_code& error) {
+      if (!error) send();
+    });
+  }
+
+  // Replaces the data of an answer by 0xEE and sets its echo (where it has one) to echo.
+  static void Corrupt(const Reply& reply, Bytes& answer, std::uint32_t echo) {
+    const auto command = static_cast<ServiceCommand>(reply.command);
+    if (command == ServiceCommand::Read) {
+      std::fill(answer.begin(), answer.end() - 4, std::uint8_t{0xEE});
+      orvel::protocol::PutU32(answer.data() + answer.size() - 4, echo);
+    } else if (command == ServiceCommand::Write) {
+      orvel::protocol::PutU32(answer.data() + 2, echo);
+    } else if (command == ServiceCommand::Version) {
+      std::fill(answer.begin(), answer.end(), std::uint8_t{0xEE});
+    }
+  }
+
+  void SaveState() {
+    try {
+      m_state.Save(m_device, m_log);
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "orvel-sim: %s\n", error.what());
+    }
+  }
+
+  void Shutdown() {
+    SaveState();
+    boost::system::error_code ignored;
+    m_socket.close(ignored);
+    m_otherSocket.close(ignored);
+    m_io.stop();
+  }
+
+  asio::io_context& m_io;
+  const Options& m_options;
+  DeviceModel& m_device;
+  const StateFolder& m_state;
+  udp::socket m_socket;
+  udp::socket m_otherSocket;
+  asio::signal_set m_signals;
+  FaultDice m_dice;
+  RequestLog m_log;
+  std::array<std::uint8_t, 65536> m_buffer{};
+  udp::endpoint m_sender;
+  std::uint64_t m_received = 0;
+  std::optional<Bytes> m_previousAnswer;
+  std::chrono::steady_clock::time_point m_restartingUntil{};
+};
+
+std::optional<Bytes> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+}  // namespace
+}  // namespace orvel::sim
+
+int main(int argc, char** argv) {
+  using namespace orvel::sim;
+  std::string error;
+  const auto options = ParseOptions(argc, argv, error);
+  if (!options) {
+    std::fprintf(stderr, "orvel-sim: %s\n%s", error.c_str(), Usage());
+    return 2;
+  }
+  try {
+    DeviceModel device(options->device);
+    if (options->configFile) {
+      const auto image = ReadFile(*options->configFile);
+      if (!image) {
+        std::fprintf(stderr, "orvel-sim: cannot read %s\n", options->configFile->c_str());
+        return 2;
+      }
+      if (!device.LoadConfig(*image))
+        std::fprintf(stderr, "orvel-sim: %s holds %zu bytes, the configuration area %zu\n",
+                     options->configFile->c_str(), image->size(), device.Config().size());
+    }
+    const StateFolder state(options->stateDir);
+    asio::io_context io;
+    Simulator simulator(io, *options, device, state);
+    simulator.Start();
+    io.run();
+    return 0;
+  } catch (const std::exception& failure) {
+    std::fprintf(stderr, "orvel-sim: %s\n", failure.what());
+    return 1;
+  }
+}

@@ -1,0 +1,115 @@
+#include "sim/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace orvel::sim {
+namespace {
+
+bool ParseUnsigned(const char* text, std::uint64_t max, std::uint64_t& out) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value > max) return false;
+  out = value;
+  return true;
+}
+
+bool ParseReal(const char* text, double min, double max, double& out) {
+  errno = 0;
+  char* end = nullptr;
+  const double value = std::strtod(text, &end);
+  if (end == text || *end != '\0' || errno != 0 || !std::isfinite(value) || value < min ||
+      value > max)
+    return false;
+  out = value;
+  return true;
+}
+
+}  // namespace
+
+const char* Usage() {
+  return "usage: orvel-sim --address A.B.C.D --port N --state DIR\n"
+         "  [--version-number N (0..255, default 111)] [--version-kind K (default 0)]\n"
+         "  [--no-version-answer] [--config FILE] [--restart-silence S]\n"
+         "  [--drop P] [--duplicate P] [--delay MS] [--late P] [--wrong-echo P]\n"
+         "  [--wrong-port P] [--stranger P] [--silent-after N] [--seed N]\n";
+}
+
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
+  Options options;
+  bool havePort = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view name = argv[i];
+    if (name == "--no-version-answer") {
+      options.device.answerVersion = false;
+      continue;
+    }
+    if (i + 1 >= argc) {
+      error = "missing value for " + std::string(name);
+      return std::nullopt;
+    }
+    const char* value = argv[++i];
+    std::uint64_t number = 0;
+    bool ok = true;
+    auto probability = [&](double& field) { ok = ParseReal(value, 0.0, 1.0, field); };
+
+    if (name == "--address") {
+      options.address = value;
+    } else if (name == "--port") {
+      ok = ParseUnsigned(value, 65535, number);
+      options.port = static_cast<std::uint16_t>(number);
+      havePort = ok;
+    } else if (name == "--state") {
+      options.stateDir = value;
+    } else if (name == "--version-number") {
+      ok = ParseUnsigned(value, 255, number);
+      options.device.versionNumber = static_cast<std::uint8_t>(number);
+    } else if (name == "--version-kind") {
+      ok = ParseUnsigned(value, 255, number);
+      options.device.versionKind = static_cast<std::uint8_t>(number);
+    } else if (name == "--config") {
+      options.configFile = value;
+    } else if (name == "--restart-silence") {
+      ok = ParseReal(value, 0.0, 3600.0, options.restartSilenceS);
+    } else if (name == "--drop") {
+      probability(options.faults.drop);
+    } else if (name == "--duplicate") {
+      probability(options.faults.duplicate);
+    } else if (name == "--late") {
+      probability(options.faults.late);
+    } else if (name == "--wrong-echo") {
+      probability(options.faults.wrongEcho);
+    } else if (name == "--wrong-port") {
+      probability(options.faults.wrongPort);
+    } else if (name == "--stranger") {
+      probability(options.faults.stranger);
+    } else if (name == "--delay") {
+      ok = ParseUnsigned(value, 60000, number);
+      options.faults.delayMs = static_cast<unsigned>(number);
+    } else if (name == "--silent-after") {
+      ok = ParseUnsigned(value, UINT64_MAX, number);
+      options.faults.silentAfter = number;
+    } else if (name == "--seed") {
+      ok = ParseUnsigned(value, UINT64_MAX, number);
+      options.faults.seed = number;
+    } else {
+      error = "unknown option " + std::string(name);
+      return std::nullopt;
+    }
+    if (!ok) {
+      error = "bad value for " + std::string(name) + ": " + value;
+      return std::nullopt;
+    }
+  }
+  if (options.address.empty() || !havePort || options.stateDir.empty()) {
+    error = "--address, --port and --state are required";
+    return std::nullopt;
+  }
+  return options;
+}
+
+}  // namespace orvel::sim

@@ -1,0 +1,38 @@
+#pragma once
+// orvel-sim's command line.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "sim/device_model.h"
+
+namespace orvel::sim {
+
+struct Faults {
+  double drop = 0;       // the answer is lost (the request is still carried out)
+  double duplicate = 0;  // the answer goes out twice
+  double late = 0;       // the answer to the previous request goes out first
+  double wrongEcho = 0;  // a Read or Write answer echoes another address
+  double wrongPort = 0;  // the answer comes from another source port
+  double stranger = 0;   // a junk datagram from another port goes out first
+  unsigned delayMs = 0;  // every answer waits this long
+  std::optional<std::uint64_t> silentAfter;  // requests after this many get nothing
+  std::uint64_t seed = 1;
+};
+
+struct Options {
+  std::string address;
+  std::uint16_t port = 0;
+  std::string stateDir;
+  DeviceSettings device;
+  std::optional<std::string> configFile;
+  double restartSilenceS = 0;
+  Faults faults;
+};
+
+// Parses argv; on a usage error returns nothing and fills error.
+std::optional<Options> ParseOptions(int argc, char** argv, std::string& error);
+const char* Usage();
+
+}  // namespace orvel::sim

@@ -1,0 +1,51 @@
+#pragma once
+// The folder in which orvel-sim leaves what it holds, for the tests to read:
+//   config.bin        the whole configuration area
+//   program.bin       the program area (0x3C000 bytes)
+//   checksum.bin      the 4 bytes of the checksum word
+//   parts/part-N.bin  the blocks of update part N, joined in index order
+//   parts/part-N.desc the 20 descriptor bytes of part N
+//   requests.log      one line per request received (see RequestLog)
+//   ready             the bound port, written once, last, after the first save
+// Every file is replaced whole (temporary file, then rename), so a reader never sees half of one.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sim/device_model.h"
+
+namespace orvel::sim {
+
+// Lines "<sequence> <command hex> <address hex> <length> <yes|no> [notes]", for example
+// "12 01 00180000 256 yes" or "13 06 00000002 254 no bad-sum". Sequence counts from 1; notes are
+// comma-separated: malformed, stray, bad-sum, no-part, no-version, unknown-command, silent,
+// restarting, dropped, duplicate, late, wrong-echo, wrong-port, stranger, delayed.
+class RequestLog {
+ public:
+  void Add(std::uint64_t sequence, const Reply& reply, bool answered, const std::string& notes);
+  std::string Text() const;
+
+ private:
+  std::vector<std::string> m_lines;
+};
+
+class StateFolder {
+ public:
+  // Creates the folder and its parts/ subfolder; throws std::filesystem::filesystem_error.
+  explicit StateFolder(std::filesystem::path dir);
+
+  // Throws std::runtime_error when a file cannot be written.
+  void Save(const DeviceModel& device, const RequestLog& log) const;
+  void MarkReady(std::uint16_t port) const;
+
+ private:
+  void WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data,
+                       std::size_t size) const;
+  void WriteAtomically(const std::filesystem::path& path, const std::string& text) const;
+
+  std::filesystem::path m_dir;
+};
+
+}  // namespace orvel::sim
