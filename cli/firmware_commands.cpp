@@ -1,15 +1,38 @@
-// Placeholder until the firmware commands land.
+// write-program and update: the dialog's two firmware tasks, with the file taken from the command
+// line instead of a file dialog.
 #include <cstdio>
 
 #include "cli/commands.h"
 
 namespace orvel::cli {
-int CmdWriteProgram(CliContext&) {
-  std::fputs("orvelctl: write-program is not available in this build\n", stderr);
-  return 2;
+namespace {
+
+bool TakeFile(CliContext& context, const char* command) {
+  if (!context.file) {
+    std::fprintf(stderr, "orvelctl: %s needs a file\n", command);
+    return false;
+  }
+  context.desktop.SetChosenFile(context.file);
+  return true;
 }
-int CmdUpdate(CliContext&) {
-  std::fputs("orvelctl: update is not available in this build\n", stderr);
-  return 2;
+
+}  // namespace
+
+int CmdWriteProgram(CliContext& context) {
+  if (!TakeFile(context, "write-program")) return 2;
+  return context.session.WriteProgram() ? 0 : 1;
 }
+
+int CmdUpdate(CliContext& context) {
+  if (!TakeFile(context, "update")) return 2;
+  // The update shows its own boxes only for CMBoxExeption; what else escapes is shown as the
+  // dialog's update thread would show it.
+  try {
+    return context.session.UpdateDevice() ? 0 : 1;
+  } catch (...) {
+    context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x0023", L"Ошибка.", mbox::kIconError));
+    return 1;
+  }
+}
+
 }  // namespace orvel::cli

@@ -1,0 +1,146 @@
+// The device update: back the configuration up, write the package's program, write the
+// configuration back, restart the device, wait for it and send the package's further parts. The
+// progress bar counts steps here, not percent.
+
+#include <algorithm>
+#include <limits>
+#include <string>
+
+#include "device/device_session.h"
+#include "firmware/update_package.h"
+#include "protocol/configuration_image.h"
+
+namespace {
+
+const orvel::FileChoice kUpdateFile{false, L"update", L"File Update (*.update)", L"*.update"};
+
+const wchar_t kBackupName[] = L"ConfBackup.bin";
+
+// Packages of firmware with this minor number or a later one get the configuration written back.
+constexpr int kMinorWithConfiguration = 11;
+
+// Steps of the bar besides one per part and one per second of the restart wait: range set, backup,
+// program, configuration, restart request, end of the wait, end of the parts.
+constexpr unsigned kFixedSteps = 7;
+
+std::uint16_t StepRange(std::size_t parts, unsigned waitSteps) {
+  const std::size_t steps = parts + kFixedSteps + waitSteps;
+  return static_cast<std::uint16_t>(std::min<std::size_t>(steps, 0xFFFF));
+}
+
+}  // namespace
+
+bool CDeviceSession::UpdateDevice() {
+  try {
+    m_progress.ResetPercent();
+    PrepareTempFolder(m_tempDir);
+    const auto path = Desktop().ChooseFile(kUpdateFile);
+    if (!path)
+      throw CMBoxExeption(L"Обновление прибора отменено.", L"Внимание!", mbox::kIconWarning);
+
+    UpdatePackage package;
+    {
+      Bytes file;
+      LoadFile(*path, file);
+      package = LoadUpdatePackage(file);
+    }
+    m_progress.Reset(StepRange(package.parts.size(), m_restartWaitSteps));
+    m_progress.Step(0);
+
+    DeviceVersion version;
+    QueryVersion(version);
+    const std::wstring backupPath = m_tempDir + kBackupName;
+    Desktop().SetStatusText(m_hStatus, L"Считывание конфигурации ...");
+    ReadConfigurationToFile(version, backupPath, true);
+    m_progress.Step(0);
+
+    // One socket from here to the end, across the restart.
+    const Lease lease = GetLink();
+    Desktop().SetStatusText(m_hStatus, L"Запись программы ...");
+    TransferProgram(package.program, true);
+    m_progress.Step(0);
+
+    Bytes backup;
+    LoadFile(backupPath, backup);
+    if (package.version.Minor() >= kMinorWithConfiguration) {
+      if (backup.size() == orvel::config::kOldImageSize) {
+        Bytes converted;
+        ConvertConfiguration(backup, converted);
+        backup.swap(converted);
+      }
+      Desktop().SetStatusText(m_hStatus, L"Запись конфигурации ...");
+      WriteConfigurationImage(backup, true);
+    }
+    m_progress.Step(0);
+
+    Desktop().SetStatusText(m_hStatus, L"Перезагрузка прибора...");
+    if (!RestartDevice()) {
+      Desktop().ShowMessage(nullptr, L"Необходимо перезагрузить прибор", L"Внимание!",
+                            mbox::kIconWarning);
+    }
+    m_progress.Step(0);
+    // The device is silent while it restarts; nothing is asked of it until the wait is over.
+    for (unsigned second = 0; second < m_restartWaitSteps; ++second) {
+      Clock().SleepMs(1000);
+      m_progress.Step(0);
+    }
+    m_progress.Step(0);
+
+    Desktop().SetStatusText(m_hStatus, L"Обновление прибора...");
+    std::uint32_t offset = 0;
+    std::uint32_t partNumber = 0;
+    for (const Bytes& part : package.parts) {
+      const int next = SendUpdatePart(part, offset, ++partNumber);
+      if (next == -1) return false;
+      offset = static_cast<std::uint32_t>(next);
+      m_progress.Step(0);
+    }
+    Desktop().SetStatusText(m_hStatus, L"Обновление прибора...");
+    m_progress.Step(0);
+    return true;
+  } catch (const CMBoxExeption& box) {
+    ShowBox(box);
+    return false;
+  }
+}
+
+int CDeviceSession::SendUpdatePart(const Bytes& part, const std::uint32_t& offset,
+                                   std::uint32_t partNumber) {
+  constexpr std::size_t kBlock = orvel::protocol::kPartBlockData;
+  UpdatePartDescriptor descriptor;
+  descriptor.partNumber = partNumber;
+  descriptor.partSize = static_cast<std::uint32_t>(part.size());
+  descriptor.partOffset = offset;
+  const auto encoded = descriptor.Encode();
+  const int result = static_cast<int>(offset + descriptor.partSize);
+
+  for (;;) {
+    try {
+      const Lease lease = GetLink();
+      Exchange(m_timeLimit, *lease, 0, ServiceCommand::PartDescriptor,
+               static_cast<std::uint16_t>(encoded.size()), encoded.data(), nullptr);
+      std::uint32_t index = 0;
+      std::size_t position = 0;
+      std::size_t left = part.size();
+      while (left > kBlock) {
+        Exchange(m_timeLimit, *lease, index, ServiceCommand::PartBlock, kBlock,
+                 part.data() + position, nullptr);
+        left -= kBlock;
+        position += kBlock;
+        ++index;
+      }
+      // The last block carries the rest; an empty part still sends one empty block.
+      Exchange(m_timeLimit, *lease, index, ServiceCommand::PartBlock,
+               static_cast<std::uint16_t>(left), part.data() + position, nullptr);
+      return result;
+    } catch (const CMBoxExeption& box) {
+      ShowBox(box);
+      const int answer = Desktop().ShowMessage(
+          m_hOwner,
+          L"Попытаться выйти на связь с прибором?\n\n(P.S. Вы можете продолжить операцию после "
+          L"перезагрузки прибора.)",
+          L"Внимание!", mbox::kYesNo | mbox::kIconQuestion);
+      if (answer == mbox::kNo) return -1;
+    }
+  }
+}

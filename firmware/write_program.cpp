@@ -1,0 +1,89 @@
+// The write-program task and the program transfer that the device update shares: a raw image into
+// the device's program area, block by block, then the 32-bit byte sum of the image as a word of its
+// own behind the area.
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/file_io.h"
+#include "device/device_session.h"
+
+namespace {
+
+const orvel::FileChoice kProgramFile{false, L"hex", L"File programm (*.hex)", L"*.hex"};
+
+constexpr std::size_t kBlockSize = 256;
+
+// The data byte of the opening request. The device takes no meaning from it; we send 1, a set
+// "start" flag, so that the request is the same every time and reads sensibly in a capture.
+constexpr std::uint8_t kProgramStartData = 0x01;
+
+}  // namespace
+
+bool CDeviceSession::WriteProgram() {
+  try {
+    m_progress.ResetPercent();
+    const Lease lease = GetLink();
+    const auto path = Desktop().ChooseFile(kProgramFile);
+    if (!path) {
+      throw CMBoxExeption(
+          L"Не указано название и место расположения файла! Запись программы в прибор отменена.",
+          L"Внимание!", mbox::kIconWarning);
+    }
+    const orvel::FileHandle file = orvel::OpenFile(*path, L"rb");
+    if (!file) {
+      throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
+    }
+    // One byte more than an image: a longer file is told apart from an exact one without relying
+    // on seeking, which a pipe or a device file would not allow.
+    Bytes image(m_memoryMap.programSize + 1);
+    const std::size_t read = std::fread(image.data(), 1, image.size(), file.get());
+    if (read < m_memoryMap.programSize) {
+      throw CMBoxExeption(L"Размер файла программы прочитан не полностью.", L"Внимание!",
+                          mbox::kIconError);
+    }
+    if (read != m_memoryMap.programSize) {
+      throw CMBoxExeption(L"Размер файла программы не верен.", L"Внимание!", mbox::kIconError);
+    }
+    image.resize(m_memoryMap.programSize);
+    TransferProgram(image, false);
+    return true;
+  } catch (const CMBoxExeption& box) {
+    ShowBox(box);
+  } catch (...) {
+    ShowBox(CMBoxExeption(L"Ошибка потока:0x000B", L"Ошибка.", mbox::kIconError));
+  }
+  m_progress.ResetPercent();
+  return false;
+}
+
+void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressProgress) {
+  // Every block goes over one socket, whoever called us.
+  const Lease lease = GetLink();
+  BeginProgramWrite();
+
+  std::uint32_t sum = 0;
+  for (std::size_t offset = 0; offset < image.size(); offset += kBlockSize) {
+    const std::size_t length = std::min(kBlockSize, image.size() - offset);
+    const std::uint8_t* block = image.data() + offset;
+    for (std::size_t i = 0; i < length; ++i) sum += block[i];
+    Exchange(m_timeLimit, *lease, m_memoryMap.programBase + static_cast<std::uint32_t>(offset),
+             ServiceCommand::Write, static_cast<std::uint16_t>(length), block, nullptr);
+    if (!suppressProgress) {
+      // 9.6 = 960 blocks of a full image / 100.
+      const double percent = static_cast<double>(offset / kBlockSize) / 9.6;
+      m_progress.SetPos(static_cast<std::uint16_t>(static_cast<long long>(percent)));
+    }
+  }
+
+  std::uint8_t word[4];
+  orvel::protocol::PutU32(word, sum);
+  Exchange(m_timeLimit, *lease, m_memoryMap.programBase + m_memoryMap.programSize,
+           ServiceCommand::Write, sizeof word, word, nullptr);
+  if (!suppressProgress) m_progress.SetPos(100);
+}
+
+void CDeviceSession::BeginProgramWrite() {
+  const Lease lease = GetLink();
+  Exchange(m_timeLimit, *lease, 0, ServiceCommand::ProgramStart, 1, &kProgramStartData, nullptr);
+}
