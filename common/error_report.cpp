@@ -1,0 +1,77 @@
+#include "common/error_report.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <system_error>
+#endif
+
+#include "common/text.h"
+#include "platform/desktop.h"
+
+namespace {
+
+std::wstring NormaliseText(const std::wstring& text, const std::wstring& detail) {
+  std::wstring result = text.empty() ? std::wstring(L"Oops, Unknown error.") : text;
+  if (!detail.empty()) {
+    result += L' ';
+    result += detail;
+  }
+  return result;
+}
+
+std::wstring NormaliseCaption(const std::wstring& caption) {
+  return caption.empty() ? std::wstring(L"Ошибка.") : caption;
+}
+
+unsigned NormaliseStyle(unsigned styleKind) {
+  if (styleKind == 1 || styleKind == mbox::kIconWarning) return mbox::kIconWarning;
+  if (styleKind == mbox::kIconInformation) return mbox::kIconInformation;
+  return mbox::kIconError;
+}
+
+}  // namespace
+
+CMBoxExeption::CMBoxExeption(const std::wstring& text, const std::wstring& caption,
+                             const unsigned& styleKind)
+    : text(NormaliseText(text, {})),
+      caption(NormaliseCaption(caption)),
+      style(NormaliseStyle(styleKind)) {}
+
+CMBoxExeption::CMBoxExeption(const std::wstring& text, const std::wstring& caption,
+                             const std::wstring& detail, const unsigned& styleKind)
+    : text(NormaliseText(text, detail)),
+      caption(NormaliseCaption(caption)),
+      style(NormaliseStyle(styleKind)) {}
+
+CMBoxExeption::CMBoxExeption(const unsigned long& systemErrorCode, const std::wstring& caption,
+                             const unsigned& styleKind)
+    : text(NormaliseText(orvel::SystemErrorText(systemErrorCode), {})),
+      caption(NormaliseCaption(caption)),
+      style(NormaliseStyle(styleKind)) {}
+
+int CMBoxExeption::Show(orvel::IDesktop& desktop, orvel::WindowHandle owner) const {
+  return desktop.ShowMessage(owner, text, caption, style);
+}
+
+namespace orvel {
+
+std::wstring SystemErrorText(unsigned long code) {
+#ifdef _WIN32
+  wchar_t* buffer = nullptr;
+  const DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+      reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+  std::wstring text;
+  if (buffer != nullptr) {
+    text.assign(buffer, length);
+    ::LocalFree(buffer);
+  }
+  return text;
+#else
+  return FromUtf8(std::system_category().message(static_cast<int>(code)));
+#endif
+}
+
+}  // namespace orvel

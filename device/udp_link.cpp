@@ -1,0 +1,160 @@
+// Boost first: on Windows it brings winsock2.h in before anything can pull in windows.h.
+#include "device/udp_link.h"
+
+#include <boost/asio/ip/multicast.hpp>
+#include <boost/asio/socket_base.hpp>
+#include <boost/system/system_error.hpp>
+
+#ifndef _WIN32
+#include <poll.h>
+#endif
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <exception>
+
+#include "common/error_report.h"
+#include "common/text.h"
+#include "platform/desktop.h"
+
+namespace {
+
+namespace asio = boost::asio;
+using boost::asio::ip::udp;
+
+const wchar_t kInitCaption[] = L"Ошибка инициализации подключения.";
+const wchar_t kPortInUse[] =
+    L"Выбранный порт используется другой программой.\n"
+    L"Обычно разрешается одно использование адреса сокета.";
+const wchar_t kSendCaption[] = L"Ошибка отправки пакета.";
+const wchar_t kAvailableCaption[] = L"Ошибка проверки имеющихся данных для чтения из сокета.";
+const wchar_t kReceiveCaption[] = L"Ошибка чтения пакета данных.";
+
+udp::endpoint Endpoint(std::uint32_t address, std::uint16_t port) {
+  return udp::endpoint(asio::ip::address_v4(address), port);
+}
+
+}  // namespace
+
+CUDPAsio::CUDPAsio(orvel::IDesktop& desktop) : m_desktop(desktop) {}
+
+CUDPAsio::~CUDPAsio() {
+  Close();
+  m_deviceAddress = 0;
+  m_localAddress = 0;
+  m_port = 0;
+}
+
+bool CUDPAsio::Init(const std::uint32_t& deviceAddress, const std::uint16_t& port,
+                    const std::uint32_t& localAddress) {
+  m_deviceAddress = deviceAddress;
+  m_port = port;
+  m_localAddress = localAddress;
+  return Connect();
+}
+
+bool CUDPAsio::Connect() {
+  try {
+    Close();
+    if (!m_socket) m_socket = std::make_unique<udp::socket>(m_ioService);
+    m_socket->open(udp::v4());
+    m_socket->set_option(asio::socket_base::broadcast(false));
+    const udp::endpoint local =
+        m_localAddress != 0 ? Endpoint(m_localAddress, m_port) : udp::endpoint(udp::v4(), m_port);
+    m_socket->set_option(asio::socket_base::reuse_address(true));
+    m_socket->set_option(asio::ip::multicast::enable_loopback(true));
+    m_socket->set_option(asio::ip::multicast::hops(1));
+    m_socket->bind(local);
+    // The peer is the device's address only; answers are matched on the port by Receive.
+    m_socket->connect(Endpoint(m_deviceAddress, 0));
+    return true;
+  } catch (const boost::system::system_error& e) {
+    m_socket.reset();
+    if (e.code() == asio::error::address_in_use) {
+      ShowError(kPortInUse, kInitCaption);
+    } else {
+      ShowError(orvel::Widen1251(e.what()), kInitCaption);
+    }
+    return false;
+  } catch (...) {
+    m_socket.reset();
+    throw CMBoxExeption(L"Ошибка UDP 0x0002", L"Ошибка инициализации протокола UDP.",
+                        mbox::kIconError);
+  }
+}
+
+void CUDPAsio::Close() {
+  if (!m_socket) return;
+  try {
+    m_socket->close();
+    m_socket.reset();
+  } catch (...) {
+    // The socket object stays; the next Close that succeeds discards it.
+    ShowError(L"Ошибка UDP 0x0004", L"Ошибка.");
+  }
+}
+
+unsigned CUDPAsio::Send(const std::uint8_t* data, std::uint16_t length) {
+  try {
+    const udp::endpoint destination = Endpoint(m_deviceAddress, m_port);
+    if (!m_socket) return 0;
+    return static_cast<unsigned>(m_socket->send_to(asio::buffer(data, length), destination, 0));
+  } catch (const std::exception& e) {
+    ShowError(orvel::Widen1251(e.what()), kSendCaption);
+  } catch (...) {
+    ShowError(L"Ошибка UDP 0x0005", kSendCaption);
+  }
+  return 0;
+}
+
+unsigned CUDPAsio::Available() {
+  try {
+    if (!m_socket) return 0;
+    return static_cast<unsigned>(m_socket->available());
+  } catch (const std::exception& e) {
+    ShowError(orvel::Widen1251(e.what()), kAvailableCaption);
+  } catch (...) {
+    ShowError(L"Ошибка UDP 0x0006", kAvailableCaption);
+  }
+  return 0;
+}
+
+unsigned CUDPAsio::Receive(std::uint8_t* buffer, std::uint16_t length) {
+  try {
+    if (!m_socket) return 0;
+    std::array<std::uint8_t, kScratchSize> scratch{};
+    udp::endpoint sender;
+    const std::size_t size = m_socket->receive_from(asio::buffer(scratch), sender, 0);
+    // Only the device's own datagrams reach the caller's buffer: anything from another address or
+    // port is consumed and dropped without touching it.
+    if (sender != Endpoint(m_deviceAddress, m_port)) return 0;
+    const std::size_t copied = std::min({std::size_t{length}, size, scratch.size()});
+    if (copied > 0) std::memcpy(buffer, scratch.data(), copied);
+    return static_cast<unsigned>(size);
+  } catch (const std::exception& e) {
+    ShowError(orvel::Widen1251(e.what()), kReceiveCaption);
+  } catch (...) {
+    ShowError(L"Ошибка UDP 0x0007", kReceiveCaption);
+  }
+  return 0;
+}
+
+void CUDPAsio::WaitReadable(unsigned ms) {
+  if (!m_socket) return;
+#ifdef _WIN32
+  WSAPOLLFD entry{};
+  entry.fd = m_socket->native_handle();
+  entry.events = POLLRDNORM;
+  ::WSAPoll(&entry, 1, static_cast<INT>(ms));
+#else
+  pollfd entry{};
+  entry.fd = m_socket->native_handle();
+  entry.events = POLLIN;
+  ::poll(&entry, 1, static_cast<int>(ms));
+#endif
+}
+
+void CUDPAsio::ShowError(const std::wstring& text, const std::wstring& caption) {
+  m_desktop.ShowMessage(nullptr, text, caption, mbox::kIconError);
+}

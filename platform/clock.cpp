@@ -1,0 +1,21 @@
+#include "platform/clock.h"
+
+#include <chrono>
+#include <thread>
+
+#include "device/link.h"
+
+namespace orvel {
+
+std::int64_t SteadyClock::NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+void SteadyClock::SleepMs(unsigned ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+void SteadyClock::WaitReadable(ILink& link, unsigned ms) { link.WaitReadable(ms); }
+
+}  // namespace orvel

@@ -1,0 +1,172 @@
+// The exchange loop and the small operations built on it. Every wait goes through the clock seam;
+// an idle poll waits for the link to become readable for at most kPollMs instead of sleeping blind.
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "device/device_session.h"
+
+namespace {
+
+using namespace orvel::protocol;
+
+constexpr double kWindowSeconds = kWindowMs / 1000.0;
+
+double Seconds(std::int64_t fromMs, std::int64_t toMs) {
+  return static_cast<double>(toMs - fromMs) / 1000.0;
+}
+
+bool IsOk(const std::uint8_t* answer) { return answer[0] == 'O' && answer[1] == 'K'; }
+
+CMBoxExeption NoAnswer() {
+  return CMBoxExeption(
+      L"Нет ответа от прибора!\nПроверьте состояние тампера прибора - тампер должен быть открыт.",
+      L"Ошибка обмена данными.", mbox::kIconWarning);
+}
+
+// Polls once: the size of a datagram taken from the device, 0 when none was waiting.
+unsigned Poll(orvel::ILink& link, std::uint8_t* buffer, std::uint16_t length) {
+  return link.Available() >= 2 ? link.Receive(buffer, length) : 0;
+}
+
+}  // namespace
+
+void CDeviceSession::SendRequest(orvel::ILink& link, ServiceCommand command, std::uint16_t length,
+                                 const std::uint8_t* data, RequestBuffer& request) {
+  if (command != ServiceCommand::Read && length > 0) {
+    std::memcpy(&request[kHeaderSize], data, length);
+  }
+  // A request that did not go out simply goes unanswered and is sent again.
+  link.Send(request.data(), static_cast<std::uint16_t>(RequestLength(command, length)));
+}
+
+void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link,
+                              std::uint32_t address, ServiceCommand command, std::uint16_t length,
+                              const std::uint8_t* data, std::uint8_t* out) {
+  const std::size_t maxData = command == ServiceCommand::PartBlock ? kPartBlockData : kMaxData;
+  if (length > maxData) throw std::length_error("request data longer than a block");
+
+  const std::int64_t t0 = m_clock.NowMs();
+  RequestBuffer request{};
+  BuildHeader(request, command, length, address);
+  if (command == ServiceCommand::PartBlock) {
+    PutU16(&request[kHeaderSize + length], BlockSum(data, length));
+  }
+  SendRequest(link, command, length, data, request);
+
+  AnswerBuffer answer{};
+  const auto answerLength = static_cast<std::uint16_t>(length + 32);
+  for (;;) {
+    const std::int64_t tw = m_clock.NowMs();
+    for (;;) {
+      const unsigned n = Poll(link, answer.data(), answerLength);
+      const double e = Seconds(tw, m_clock.NowMs());
+      if (n == 0) {
+        if (e > kWindowSeconds) break;
+        m_clock.WaitReadable(link, kPollMs);
+        continue;
+      }
+      bool accepted = false;
+      switch (command) {
+        case ServiceCommand::Read:
+          // The echo must lie within the bytes delivered (at most answerLength).
+          if (n >= 4 && n <= answerLength && GetU32(&answer[n - 4]) == address) {
+            // Never more than the block asked for: a longer answer's surplus is dropped.
+            std::memcpy(out, answer.data(), std::min<std::size_t>(n - 4, length));
+            accepted = true;
+          }
+          break;
+        case ServiceCommand::Write:
+          accepted = n >= 6 && IsOk(answer.data()) && GetU32(&answer[2]) == address;
+          break;
+        default:
+          accepted = n >= 2 && IsOk(answer.data());
+          break;
+      }
+      if (accepted) return;
+      if (e > kWindowSeconds) break;
+    }
+    if (Seconds(t0, m_clock.NowMs()) > timeLimit) throw NoAnswer();
+    SendRequest(link, command, length, data, request);
+  }
+}
+
+namespace {
+
+// Percent done for progress: done / (size / 100), or a plain percentage for regions below 100
+// bytes, where that step would be 0.
+std::uint16_t ProgressOf(int done, int size) {
+  const int step = size / 100;
+  return static_cast<std::uint16_t>(step != 0 ? done / step : done * 100 / size);
+}
+
+}  // namespace
+
+void CDeviceSession::ReadRegion(std::uint32_t address, int size, std::uint8_t* out,
+                                const bool& suppressProgress) {
+  for (int done = 0; done < size;) {
+    const int n = std::min(size - done, static_cast<int>(kMaxData));
+    Exchange(m_timeLimit, *m_link, address + static_cast<std::uint32_t>(done), ServiceCommand::Read,
+             static_cast<std::uint16_t>(n), nullptr, out + done);
+    done += n;
+    if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));
+  }
+}
+
+void CDeviceSession::WriteRegion(std::uint32_t address, const std::uint8_t* data, int size,
+                                 const bool& suppressProgress) {
+  for (int done = 0; done < size;) {
+    const int n = std::min(size - done, static_cast<int>(kMaxData));
+    Exchange(m_timeLimit, *m_link, address + static_cast<std::uint32_t>(done),
+             ServiceCommand::Write, static_cast<std::uint16_t>(n), data + done, nullptr);
+    done += n;
+    if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));
+  }
+}
+
+void CDeviceSession::QueryVersion(DeviceVersion& out) {
+  const Lease lease = GetLink();
+  orvel::ILink& link = *lease;
+  static constexpr std::uint8_t kRequest[kHeaderSize] = {kMagic0, kMagic1, 0x0E, 0, 0,
+                                                         0,       0,       0,    0, 0};
+
+  const std::int64_t t0 = m_clock.NowMs();
+  link.Send(kRequest, kHeaderSize);
+  out = DeviceVersion{};
+  std::uint8_t answer[2] = {0, 0};
+  for (;;) {
+    const unsigned n = Poll(link, answer, 2);
+    const double e = Seconds(t0, m_clock.NowMs());
+    if (n == 0) {
+      if (e > kWindowSeconds) break;
+      m_clock.WaitReadable(link, kPollMs);
+      continue;
+    }
+    // Whatever the device sent lands in out, as received.
+    out.kind = answer[0];
+    out.number = answer[1];
+    if (n == 2 || e > kWindowSeconds) break;
+  }
+}
+
+bool CDeviceSession::RestartDevice() {
+  const Lease lease = GetLink();
+  orvel::ILink& link = *lease;
+  static constexpr std::uint8_t kRequest[kHeaderSize] = {kMagic0, kMagic1, 0x0C, 0, 0,
+                                                         0,       0,       0,    0, 0};
+
+  const std::int64_t t0 = m_clock.NowMs();
+  link.Send(kRequest, kHeaderSize);
+  std::uint8_t answer[2] = {0, 0};
+  for (;;) {
+    const unsigned n = Poll(link, answer, 2);
+    const double e = Seconds(t0, m_clock.NowMs());
+    if (n != 2 && e <= kWindowSeconds) {
+      m_clock.WaitReadable(link, kPollMs);
+      continue;
+    }
+    if (IsOk(answer)) return true;
+    if (e > kWindowSeconds) return false;
+  }
+}
