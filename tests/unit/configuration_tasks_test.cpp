@@ -1,0 +1,355 @@
+// The read- and write-configuration tasks against a scripted device, desktop and clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "protocol/configuration_image.h"
+#include "support/scripted_device.h"
+#include "support/scripted_session.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using orvel::test::ScriptedDevice;
+using orvel::test::ScriptedSession;
+
+constexpr std::uint32_t kConfigAddress = 0x147A0;
+const std::wstring kNoAnswer =
+    L"Нет ответа от прибора!\nПроверьте состояние тампера прибора - тампер должен быть открыт.";
+orvel::WindowHandle const kOwner = reinterpret_cast<orvel::WindowHandle>(0x1001);
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "orvel-config-XXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+  }
+  ~ScratchFolder() { fs::remove_all(m_path); }
+  std::wstring File(const char* name) const { return (m_path / name).wstring(); }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_path)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  const fs::path& Path() const { return m_path; }
+
+ private:
+  fs::path m_path;
+};
+
+Bytes Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+void Put(const fs::path& path, const Bytes& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+Bytes Pattern(std::size_t size, unsigned seed) {
+  Bytes data(size);
+  for (std::size_t i = 0; i < size; ++i)
+    data[i] = static_cast<std::uint8_t>(i * 13 + i / 256 + seed);
+  return data;
+}
+
+std::size_t Count(const orvel::test::ScriptedLink& link, ServiceCommand command) {
+  return static_cast<std::size_t>(
+      std::count_if(link.Requests().begin(), link.Requests().end(), [&](const auto& request) {
+        return request.Command() == static_cast<std::uint8_t>(command);
+      }));
+}
+
+void ExpectOneBox(const ScriptedSession& rig, const std::wstring& text, const std::wstring& caption,
+                  unsigned style, orvel::WindowHandle owner = kOwner) {
+  ASSERT_EQ(rig.desktop.Boxes().size(), 1u);
+  const auto& box = rig.desktop.Boxes()[0];
+  EXPECT_EQ(box.text, text);
+  EXPECT_EQ(box.caption, caption);
+  EXPECT_EQ(box.style, style);
+  EXPECT_EQ(box.owner, owner);
+}
+
+// A rig as the dialog leaves it before a task, with a device that holds a recognisable area.
+struct Rig {
+  Rig() : device(*rig.link) {
+    rig.session.m_hOwner = kOwner;
+    device.Store(kConfigAddress, Pattern(orvel::config::kNewImageSize + 256, 1));
+  }
+  ScriptedSession rig;
+  ScriptedDevice device;
+};
+
+// --- read ---------------------------------------------------------------------------------------
+
+TEST(ConfigurationRead, VersionChoosesTheSizeAndTheFileIsTheDeviceArea) {
+  struct Case {
+    std::optional<std::uint8_t> number;  // nothing: the device does not answer the query
+    std::size_t size;
+    bool warns;
+  };
+  const Case cases[] = {{5, 44660, false},  {99, 44660, false},          {111, 44916, false},
+                        {100, 44916, true}, {110, 44916, true},          {112, 44916, true},
+                        {200, 44916, true}, {std::nullopt, 44660, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.number ? int{*c.number} : -1);
+    ScratchFolder folder;
+    Rig r;
+    if (c.number) {
+      r.device.version = {0x02, *c.number};
+    } else {
+      r.device.silent = [](const auto& request) { return request.Command() == 0x0E; };
+    }
+    r.rig.desktop.QueueFile(folder.File("config.bin"));
+
+    EXPECT_TRUE(r.rig.session.ReadConfiguration());
+    EXPECT_EQ(r.rig.session.m_memoryMap.configSize, c.size);
+    EXPECT_EQ(Slurp(folder.Path() / "config.bin"), r.device.Bytes(kConfigAddress, c.size));
+    EXPECT_EQ(Count(*r.rig.link, ServiceCommand::Read), c.size == 44660 ? 175u : 176u);
+    EXPECT_EQ(r.rig.desktop.LastProgressPos(), 100);
+    if (c.warns) {
+      ExpectOneBox(r.rig, L"Нет данных о конфигурации прибора, обратитесь к разработчику.",
+                   L"Ошибка.", 0x30, nullptr);
+    } else {
+      EXPECT_TRUE(r.rig.desktop.Boxes().empty());
+    }
+    ASSERT_EQ(r.rig.desktop.FileChoices().size(), 1u);
+    const orvel::FileChoice& choice = r.rig.desktop.FileChoices()[0];
+    EXPECT_TRUE(choice.save);
+    EXPECT_EQ(choice.defaultExtension, L"bin");
+    EXPECT_EQ(choice.filterDescription, L"File configuration (*.bin)");
+    EXPECT_EQ(choice.filterPattern, L"*.bin");
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"config.bin"});
+  }
+}
+
+TEST(ConfigurationRead, CancelEndsAfterTheVersionQuery) {
+  Rig r;
+  r.rig.desktop.QueueFile(std::nullopt);
+  EXPECT_FALSE(r.rig.session.ReadConfiguration());
+  ExpectOneBox(r.rig,
+               L"Не указано название и место расположения файла! Чтение конфигурации отменено.",
+               L"Внимание!", 0x30);
+  ASSERT_EQ(r.rig.link->Requests().size(), 1u);
+  EXPECT_EQ(r.rig.link->Requests()[0].Command(), 0x0E);
+  EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+}
+
+TEST(ConfigurationRead, DeviceSilentHalfWayLeavesTheEarlierFile) {
+  for (bool existed : {true, false}) {
+    SCOPED_TRACE(existed);
+    ScratchFolder folder;
+    if (existed) Put(folder.Path() / "config.bin", {'o', 'l', 'd'});
+    Rig r;
+    r.device.silent = [](const auto& request) {
+      return request.Command() == 0x00 && request.Address() >= kConfigAddress + 80 * 256;
+    };
+    r.rig.desktop.QueueFile(folder.File("config.bin"));
+
+    EXPECT_FALSE(r.rig.session.ReadConfiguration());
+    ExpectOneBox(r.rig, kNoAnswer, L"Ошибка обмена данными.", 0x30);
+    EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+    if (existed) {
+      EXPECT_EQ(Slurp(folder.Path() / "config.bin"), (Bytes{'o', 'l', 'd'}));
+      EXPECT_EQ(folder.Names(), std::vector<std::string>{"config.bin"});
+    } else {
+      EXPECT_TRUE(folder.Names().empty());
+    }
+  }
+}
+
+TEST(ConfigurationRead, UnwritablePathIsRefusedBeforeTheRead) {
+  ScratchFolder folder;
+  Rig r;
+  r.rig.desktop.QueueFile(folder.File("missing-folder/config.bin"));
+  EXPECT_FALSE(r.rig.session.ReadConfiguration());
+  ExpectOneBox(r.rig, L"Не удается открыть файл(ы):\n", L"Внимание!", 0x30);
+  EXPECT_EQ(Count(*r.rig.link, ServiceCommand::Read), 0u);
+  EXPECT_TRUE(folder.Names().empty());
+}
+
+#ifndef _WIN32
+TEST(ConfigurationRead, FailedFileWriteIsAnErrorAndKeepsTheFile) {
+  ScratchFolder folder;
+  const std::wstring path = folder.File("config.bin");
+  Put(folder.Path() / "config.bin", {1, 2, 3, 4});
+  Rig r;
+  r.rig.desktop.QueueFile(path);
+  {
+    // The disk takes only 4 KiB of the new file, as a full disk would.
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const auto handler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved;
+    limit.rlim_cur = 4096;
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_FALSE(r.rig.session.ReadConfiguration());
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, handler);
+  }
+  ExpectOneBox(r.rig, L"Не удаётся записать файл(ы):\n " + path, L"Ошибка записи файла!", 0x10);
+  EXPECT_EQ(Slurp(folder.Path() / "config.bin"), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"config.bin"});
+  EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+}
+#endif
+
+TEST(ConfigurationRead, BackupReadLeavesTheBarAlone) {
+  ScratchFolder folder;
+  Rig r;
+  r.rig.session.ReadConfigurationToFile(DeviceVersion{0, 111}, folder.File("ConfBackup.bin"), true);
+  EXPECT_TRUE(r.rig.desktop.ProgressCalls().empty());
+  EXPECT_EQ(Slurp(folder.Path() / "ConfBackup.bin"), r.device.Bytes(kConfigAddress, 44916));
+}
+
+// --- write --------------------------------------------------------------------------------------
+
+Bytes Converted(Bytes image) {
+  ScriptedSession scratch;
+  Bytes out;
+  scratch.session.ConvertConfiguration(image, out);
+  return out;
+}
+
+TEST(ConfigurationWrite, OlderFileIsConvertedOnlyForA111OrLaterMajor1Device) {
+  struct Case {
+    std::size_t fileSize;
+    std::optional<std::uint8_t> number;
+    bool converts;
+  };
+  const Case cases[] = {{44660, 111, true},  {44660, 150, true}, {44660, 199, true},
+                        {44660, 110, false}, {44660, 5, false},  {44660, 201, false},
+                        {44660, 100, false}, {44660, {}, false}, {44916, 5, false},
+                        {44916, 111, false}, {44916, {}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fileSize) + " / " + (c.number ? std::to_string(*c.number) : "-"));
+    ScratchFolder folder;
+    const Bytes file = Pattern(c.fileSize, 7);
+    Put(folder.Path() / "in.bin", file);
+    Rig r;
+    r.device.Store(kConfigAddress, Bytes(44916 + 256, 0xEE));
+    if (c.number) {
+      r.device.version = {0x01, *c.number};
+    } else {
+      r.device.silent = [](const auto& request) { return request.Command() == 0x0E; };
+    }
+    r.rig.desktop.QueueFile(folder.File("in.bin"));
+
+    EXPECT_TRUE(r.rig.session.WriteConfiguration());
+    const Bytes expected = c.converts ? Converted(file) : file;
+    EXPECT_EQ(r.device.Bytes(kConfigAddress, expected.size()), expected);
+    EXPECT_EQ(r.device.Bytes(kConfigAddress + expected.size(), 1), Bytes{0xEE});
+    EXPECT_EQ(Count(*r.rig.link, ServiceCommand::Write), expected.size() == 44660 ? 175u : 176u);
+    EXPECT_EQ(r.rig.desktop.LastProgressPos(), 100);
+    EXPECT_TRUE(r.rig.desktop.Boxes().empty());
+    EXPECT_EQ(Slurp(folder.Path() / "in.bin"), file);
+    ASSERT_EQ(r.rig.desktop.FileChoices().size(), 1u);
+    EXPECT_FALSE(r.rig.desktop.FileChoices()[0].save);
+    EXPECT_EQ(r.rig.desktop.FileChoices()[0].defaultExtension, L"bin");
+    EXPECT_EQ(r.rig.desktop.FileChoices()[0].filterDescription, L"File configuration (*.bin)");
+    EXPECT_EQ(r.rig.desktop.FileChoices()[0].filterPattern, L"*.bin");
+  }
+}
+
+TEST(ConfigurationWrite, ImageOfAWrongSizeIsRefusedBeforeAnyWrite) {
+  // Longer than the newer layout would run past the configuration area into other memory.
+  for (std::size_t size :
+       {std::size_t{0}, std::size_t{44659}, std::size_t{44917}, std::size_t{50000}}) {
+    SCOPED_TRACE(size);
+    ScratchFolder folder;
+    Put(folder.Path() / "in.bin", Pattern(size, 3));
+    Rig r;
+    r.rig.desktop.QueueFile(folder.File("in.bin"));
+    EXPECT_FALSE(r.rig.session.WriteConfiguration());
+    ExpectOneBox(r.rig, L"Размер файла конфигурации не верен.", L"Ошибка.", 0x10);
+    ASSERT_EQ(r.rig.link->Requests().size(), 1u);
+    EXPECT_EQ(r.rig.link->Requests()[0].Command(), 0x0E);
+    EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+  }
+}
+
+TEST(ConfigurationWrite, CancelOrAnUnreadableFileSendsNothing) {
+  ScratchFolder folder;
+  fs::create_directory(folder.Path() / "folder.bin");
+  const std::optional<std::wstring> choices[] = {std::nullopt, folder.File("missing.bin"),
+                                                 folder.File("folder.bin")};
+  for (const auto& choice : choices) {
+    Rig r;
+    r.rig.desktop.QueueFile(choice);
+    EXPECT_FALSE(r.rig.session.WriteConfiguration());
+    if (choice) {
+      ExpectOneBox(r.rig, L"Не удается открыть файл(ы):\n", L"Внимание!", 0x30);
+    } else {
+      ExpectOneBox(r.rig,
+                   L"Не указано название и место расположения файла! Запись конфигурации отменена.",
+                   L"Внимание!", 0x30);
+    }
+    EXPECT_TRUE(r.rig.link->Requests().empty());
+    EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+  }
+}
+
+TEST(ConfigurationWrite, DeviceSilentHalfWayShowsTheNoAnswerBox) {
+  ScratchFolder folder;
+  Put(folder.Path() / "in.bin", Pattern(44916, 9));
+  Rig r;
+  r.device.silent = [](const auto& request) {
+    return request.Command() == 0x01 && request.Address() >= kConfigAddress + 100 * 256;
+  };
+  r.rig.desktop.QueueFile(folder.File("in.bin"));
+  EXPECT_FALSE(r.rig.session.WriteConfiguration());
+  ExpectOneBox(r.rig, kNoAnswer, L"Ошибка обмена данными.", 0x30);
+  EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
+  const Bytes image = Pattern(44916, 9);
+  EXPECT_EQ(r.device.Bytes(kConfigAddress, 100 * 256),
+            Bytes(image.begin(), image.begin() + 100 * 256));
+}
+
+TEST(ConfigurationWrite, ImageWriteForTheUpdateLeavesTheBarAlone) {
+  Rig r;
+  const Bytes image = Pattern(44916, 5);
+  r.rig.session.WriteConfigurationImage(image, true);
+  EXPECT_TRUE(r.rig.desktop.ProgressCalls().empty());
+  EXPECT_EQ(r.device.Bytes(kConfigAddress, image.size()), image);
+  EXPECT_THROW(r.rig.session.WriteConfigurationImage(Bytes(44917), true), CMBoxExeption);
+}
+
+TEST(ConfigurationTempFolder, CreatedOnceThenReused) {
+  ScratchFolder folder;
+  Rig r;
+  r.rig.session.m_workDir = folder.Path().wstring() + L"/";
+  std::wstring out;
+  EXPECT_EQ(r.rig.session.PrepareTempFolder(out), folder.Path().wstring() + L"/Temp/");
+  EXPECT_TRUE(fs::is_directory(folder.Path() / "Temp"));
+  Put(folder.Path() / "Temp" / "ConfBackup.bin", {1});
+  std::wstring again;
+  EXPECT_EQ(r.rig.session.PrepareTempFolder(again), out);
+  EXPECT_EQ(Slurp(folder.Path() / "Temp" / "ConfBackup.bin"), Bytes{1});
+
+  r.rig.session.m_workDir = folder.Path().wstring() + L"/missing/";
+  try {
+    r.rig.session.PrepareTempFolder(out);
+    ADD_FAILURE() << "a folder under a missing one was created";
+  } catch (const CMBoxExeption& box) {
+    EXPECT_EQ(box.Caption(), L"Не получется создать дирректорию \\Temp");
+    EXPECT_EQ(box.Style(), 0x40u);
+    EXPECT_NE(box.Text(), L"Oops, Unknown error.");
+  }
+}
+
+}  // namespace
