@@ -1,0 +1,184 @@
+// orvelctl read-config and write-config against orvel-sim over loopback, byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "protocol/configuration_image.h"
+#include "support/run_command.h"
+#include "support/scripted_session.h"
+#include "support/sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+using orvel::test::CommandResult;
+using orvel::test::SimProcess;
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "orvel-cli-config-XXXXXX").string();
+    m_path = mkdtemp(pattern.data());
+  }
+  ~ScratchFolder() { fs::remove_all(m_path); }
+  const fs::path& Path() const { return m_path; }
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(m_path)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path m_path;
+};
+
+Bytes Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+void Put(const fs::path& path, const Bytes& data) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+Bytes Pattern(std::size_t size, unsigned seed) {
+  Bytes data(size);
+  for (std::size_t i = 0; i < size; ++i) {
+    data[i] = static_cast<std::uint8_t>(i * 31 + i / 512 + seed);
+  }
+  return data;
+}
+
+CommandResult Ctl(const SimProcess& sim, const char* command, const fs::path& file,
+                  const fs::path& workDir) {
+  return orvel::test::RunCommand(ORVELCTL_PATH,
+                                 {"-d", SimProcess::kAddress, "-p", std::to_string(sim.port()),
+                                  "-i", SimProcess::kToolAddress, command, file.string()},
+                                 workDir, std::chrono::seconds(120));
+}
+
+// The command field of every request the sim logged, in order ("0E", "00", "01", "0C", ...).
+std::vector<std::string> Commands(const SimProcess& sim) {
+  std::vector<std::string> commands;
+  for (const std::string& line : sim.RequestLog()) {
+    const auto first = line.find(' ');
+    commands.push_back(line.substr(first + 1, 2));
+  }
+  return commands;
+}
+
+TEST(ConfigurationCli, ReadConfigIsTheDeviceAreaByteForByte) {
+  struct Case {
+    std::vector<std::string> simArgs;
+    std::size_t size;
+    bool warns;
+  };
+  const Case cases[] = {
+      {{"--version-number", "5"}, 44660, false},
+      {{"--version-number", "111"}, 44916, false},
+      {{"--version-number", "200"}, 44916, true},
+      {{"--version-number", "5", "--no-version-answer"}, 44660, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.simArgs.back());
+    ScratchFolder folder;
+    SimProcess sim(c.simArgs);
+    const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+    ASSERT_TRUE(result.started);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    sim.Stop();  // the request log is saved on the way out
+    const Bytes area = sim.ReadState("config.bin");
+    ASSERT_EQ(area.size(), c.size);
+    EXPECT_EQ(Slurp(folder.Path() / "out.bin"), area);
+    const bool warned =
+        result.err.find("Нет данных о конфигурации прибора, обратитесь к разработчику.") !=
+        std::string::npos;
+    EXPECT_EQ(warned, c.warns) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    const auto commands = Commands(sim);
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "00"), c.size == 44660 ? 175 : 176);
+  }
+}
+
+TEST(ConfigurationCli, ReadConfigFromAConfigurationFile) {
+  ScratchFolder folder;
+  const Bytes image = Pattern(44916, 17);
+  Put(folder.Path() / "start.bin", image);
+  SimProcess sim({"--version-number", "111", "--config", (folder.Path() / "start.bin").string()});
+  const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(Slurp(folder.Path() / "out.bin"), image);
+}
+
+TEST(ConfigurationCli, DeviceSilentHalfWayLeavesTheEarlierFile) {
+  ScratchFolder folder;
+  const Bytes earlier = Pattern(1234, 3);
+  Put(folder.Path() / "out.bin", earlier);
+  // The version query and 60 blocks are answered, then nothing: the no-answer error after 40 s.
+  SimProcess sim({"--version-number", "111", "--silent-after", "61"});
+  const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_NE(result.err.find("Ошибка обмена данными.: Нет ответа от прибора!"), std::string::npos)
+      << result.err;
+  EXPECT_EQ(Slurp(folder.Path() / "out.bin"), earlier);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bin"});
+}
+
+TEST(ConfigurationCli, WriteConfigLandsInTheAreaThenRestarts) {
+  struct Case {
+    const char* version;
+    std::size_t fileSize;
+    bool converts;
+  };
+  const Case cases[] = {{"111", 44660, true}, {"5", 44660, false}, {"200", 44916, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.version);
+    ScratchFolder folder;
+    const Bytes file = Pattern(c.fileSize, 40);
+    Put(folder.Path() / "in.bin", file);
+    SimProcess sim({"--version-number", c.version});
+    const CommandResult result = Ctl(sim, "write-config", folder.Path() / "in.bin", folder.Path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.err.empty()) << result.err;
+    sim.Stop();
+
+    Bytes expected = file;
+    if (c.converts) {
+      orvel::test::ScriptedSession scratch;
+      Bytes older = file;
+      scratch.session.ConvertConfiguration(older, expected);
+    }
+    EXPECT_EQ(sim.ReadState("config.bin"), expected);
+    const auto commands = Commands(sim);
+    ASSERT_FALSE(commands.empty());
+    EXPECT_EQ(commands.front(), "0E");
+    EXPECT_EQ(commands.back(), "0C");
+    EXPECT_EQ(std::count(commands.begin(), commands.end(), "01"),
+              expected.size() == 44660 ? 175 : 176);
+  }
+}
+
+TEST(ConfigurationCli, OversizedImageIsRefusedAndTheRestartStillFollows) {
+  ScratchFolder folder;
+  Put(folder.Path() / "in.bin", Pattern(44917, 1));
+  SimProcess sim({"--version-number", "111"});
+  const Bytes before = sim.ReadState("config.bin");
+  const CommandResult result = Ctl(sim, "write-config", folder.Path() / "in.bin", folder.Path());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Ошибка.: Размер файла конфигурации не верен."), std::string::npos)
+      << result.err;
+  sim.Stop();
+  EXPECT_EQ(sim.ReadState("config.bin"), before);
+  EXPECT_EQ(Commands(sim), (std::vector<std::string>{"0E", "0C"}));
+}
+
+}  // namespace
