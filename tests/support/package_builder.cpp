@@ -1,8 +1,11 @@
 #include "support/package_builder.h"
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
+#include <string>
 
 namespace orvel::test {
 
@@ -65,6 +68,36 @@ Bytes ReadBytes(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path.string());
   return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+TempFolder::TempFolder() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device random;
+  const auto base = std::filesystem::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const auto candidate =
+        base / ("orvel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+    if (std::filesystem::create_directory(candidate)) {
+      m_path = candidate;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a temporary folder");
+}
+
+TempFolder::~TempFolder() {
+  std::error_code ignored;
+  std::filesystem::remove_all(m_path, ignored);
+}
+
+CurrentDirectory::CurrentDirectory(const std::filesystem::path& folder)
+    : m_previous(std::filesystem::current_path()) {
+  std::filesystem::current_path(folder);
+}
+
+CurrentDirectory::~CurrentDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(m_previous, ignored);
 }
 
 }  // namespace orvel::test

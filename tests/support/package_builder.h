@@ -42,4 +42,30 @@ std::uint32_t ByteSum(const Bytes& bytes);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 Bytes ReadBytes(const std::filesystem::path& path);
 
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return m_path; }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Makes a folder the process's current directory for its lifetime (the update keeps its backup
+// under the current directory).
+class CurrentDirectory {
+ public:
+  explicit CurrentDirectory(const std::filesystem::path& folder);
+  ~CurrentDirectory();
+  CurrentDirectory(const CurrentDirectory&) = delete;
+  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
+
+ private:
+  std::filesystem::path m_previous;
+};
+
 }  // namespace orvel::test

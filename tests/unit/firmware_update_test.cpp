@@ -1,0 +1,369 @@
+// The device update against a scripted device on virtual time: phases, status texts and progress
+// positions, the configuration backup and its write-back, the restart and the parts.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+
+#include "device/device_session.h"
+#include "support/package_builder.h"
+#include "support/scripted_clock.h"
+#include "support/scripted_desktop.h"
+#include "support/scripted_device.h"
+#include "support/scripted_link.h"
+
+namespace {
+
+using orvel::test::Bytes;
+using orvel::test::PackageSpec;
+using orvel::test::PatternBytes;
+using Request = orvel::test::ScriptedLink::Request;
+
+constexpr std::uint32_t kConfigAddress = 0x147A0;
+constexpr std::size_t kOldConfig = 44660;
+constexpr std::size_t kNewConfig = 44916;
+const std::wstring kNoAnswer =
+    L"Нет ответа от прибора!\nПроверьте состояние тампера прибора - тампер должен быть открыт.";
+const std::wstring kRetryQuestion =
+    L"Попытаться выйти на связь с прибором?\n\n(P.S. Вы можете продолжить операцию после "
+    L"перезагрузки прибора.)";
+
+// Passes everything on to a scripted desktop and keeps progress and status calls in one list, in
+// the order they came, so that each phase text can be matched with the bar's position.
+class PhaseLog final : public orvel::IDesktop {
+ public:
+  explicit PhaseLog(orvel::test::ScriptedDesktop& inner) : m_inner(inner) {}
+  std::vector<std::wstring> entries;
+
+  int ShowMessage(orvel::WindowHandle owner, const std::wstring& text, const std::wstring& caption,
+                  unsigned style) override {
+    entries.push_back(L"box " + caption);
+    return m_inner.ShowMessage(owner, text, caption, style);
+  }
+  std::optional<std::wstring> ChooseFile(const orvel::FileChoice& choice) override {
+    return m_inner.ChooseFile(choice);
+  }
+  void SetProgressRange(orvel::WindowHandle bar, std::uint16_t max) override {
+    entries.push_back(L"range " + std::to_wstring(max));
+    m_inner.SetProgressRange(bar, max);
+  }
+  void SetProgressPos(orvel::WindowHandle bar, std::uint16_t pos) override {
+    entries.push_back(L"pos " + std::to_wstring(pos));
+    m_inner.SetProgressPos(bar, pos);
+  }
+  void SetStatusText(orvel::WindowHandle status, const std::wstring& text) override {
+    entries.push_back(L"status " + text);
+    m_inner.SetStatusText(status, text);
+  }
+
+ private:
+  orvel::test::ScriptedDesktop& m_inner;
+};
+
+// What the log should read for a run that ends normally.
+std::vector<std::wstring> ExpectedLog(std::size_t parts, unsigned wait, bool configuration) {
+  std::vector<std::wstring> log{L"range 100", L"pos 0"};
+  const std::size_t range = parts + 7 + wait;
+  log.push_back(L"range " + std::to_wstring(range));
+  unsigned pos = 0;
+  auto step = [&] { log.push_back(L"pos " + std::to_wstring(++pos)); };
+  log.push_back(L"pos 0");
+  step();
+  log.push_back(L"status Считывание конфигурации ...");
+  step();
+  log.push_back(L"status Запись программы ...");
+  step();
+  if (configuration) log.push_back(L"status Запись конфигурации ...");
+  step();
+  log.push_back(L"status Перезагрузка прибора...");
+  step();
+  for (unsigned second = 0; second < wait; ++second) step();
+  step();
+  log.push_back(L"status Обновление прибора...");
+  for (std::size_t part = 0; part < parts; ++part) step();
+  log.push_back(L"status Обновление прибора...");
+  step();
+  EXPECT_EQ(pos, range);
+  return log;
+}
+
+class UpdateDeviceTest : public ::testing::Test {
+ protected:
+  UpdateDeviceTest() {
+    session.m_deviceAddress = 0x7F000002;
+    session.m_port = 5000;
+    session.m_timeLimit = 40;
+    session.m_hOwner = &owner;
+    session.m_hStatus = &status;
+    device.version = {1, 111};
+    device.Store(kConfigAddress, configuration);
+  }
+
+  bool Run(const PackageSpec& spec) {
+    const auto path = folder.path() / "device.update";
+    orvel::test::WriteBytes(path, orvel::test::BuildPackage(spec));
+    desktop.QueueFile(path.wstring());
+    return session.UpdateDevice();
+  }
+  std::size_t Count(std::uint8_t command, std::uint32_t address = 0xFFFFFFFF) const {
+    std::size_t count = 0;
+    for (const Request& request : link->Requests()) {
+      if (request.Command() == command && (address == 0xFFFFFFFF || request.Address() == address)) {
+        ++count;
+      }
+    }
+    return count;
+  }
+  const Request* First(std::uint8_t command) const {
+    for (const Request& request : link->Requests()) {
+      if (request.Command() == command) return &request;
+    }
+    return nullptr;
+  }
+  std::filesystem::path BackupPath() const { return folder.path() / "Temp" / "ConfBackup.bin"; }
+
+  orvel::test::TempFolder folder;
+  orvel::test::CurrentDirectory cwd{folder.path()};
+  orvel::test::ScriptedDesktop desktop;
+  PhaseLog log{desktop};
+  orvel::test::ScriptedClock clock;
+  orvel::test::ScriptedLink* link = new orvel::test::ScriptedLink(clock);
+  CDeviceSession session{log, clock, std::unique_ptr<orvel::ILink>(link)};
+  orvel::test::ScriptedDevice device{*link};
+  Bytes configuration = PatternBytes(kNewConfig, 0x21);
+  int owner = 0;
+  int status = 0;
+};
+
+PackageSpec ThreeParts(std::uint8_t version) {
+  PackageSpec spec;
+  spec.version = {2, version};
+  spec.program = PatternBytes(5000, 0x77);
+  spec.parts = {PatternBytes(1000, 1), PatternBytes(10, 2), PatternBytes(300, 3)};
+  return spec;
+}
+
+TEST_F(UpdateDeviceTest, RunsEveryPhaseInOrder) {
+  const PackageSpec spec = ThreeParts(111);
+  ASSERT_TRUE(Run(spec));
+  EXPECT_TRUE(desktop.Boxes().empty());
+  EXPECT_EQ(log.entries, ExpectedLog(3, 29, true));
+
+  // Backup: the device's configuration as read, in Temp under the current directory.
+  EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), configuration);
+  EXPECT_EQ(Count(0x00), 176u);
+  // Program, then the configuration written back unchanged, then the restart.
+  ASSERT_EQ(device.programStarts.size(), 1u);
+  EXPECT_EQ(device.Bytes(0x180000, spec.program.size()), spec.program);
+  Bytes word(4);
+  orvel::protocol::PutU32(word.data(), orvel::test::ByteSum(spec.program));
+  EXPECT_EQ(device.Bytes(0x1BC000, 4), word);
+  EXPECT_EQ(Count(0x01, kConfigAddress), 1u);
+  EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), configuration);
+  EXPECT_EQ(device.restarts, 1);
+
+  // Parts: descriptors with number, size and running offset; blocks of 254 indexed from 0.
+  ASSERT_EQ(device.descriptors.size(), 3u);
+  const std::uint32_t expected[3][3] = {{1, 1000, 0}, {2, 10, 1000}, {3, 300, 1010}};
+  for (int k = 0; k < 3; ++k) {
+    EXPECT_EQ(device.descriptors[k].partNumber, expected[k][0]);
+    EXPECT_EQ(device.descriptors[k].partSize, expected[k][1]);
+    EXPECT_EQ(device.descriptors[k].partOffset, expected[k][2]);
+    EXPECT_EQ(device.descriptors[k].reserved1 | device.descriptors[k].reserved2, 0u);
+  }
+  const std::vector<std::pair<std::uint32_t, std::size_t>> blocks = {
+      {0, 254}, {1, 254}, {2, 254}, {3, 238}, {0, 10}, {0, 254}, {1, 46}};
+  ASSERT_EQ(device.blocks.size(), blocks.size());
+  Bytes delivered;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    EXPECT_EQ(device.blocks[i].index, blocks[i].first) << i;
+    EXPECT_EQ(device.blocks[i].data.size(), blocks[i].second) << i;
+    EXPECT_TRUE(device.blocks[i].sumMatches) << i;
+    delivered.insert(delivered.end(), device.blocks[i].data.begin(), device.blocks[i].data.end());
+  }
+  Bytes parts;
+  for (const Bytes& part : spec.parts) parts.insert(parts.end(), part.begin(), part.end());
+  EXPECT_EQ(delivered, parts);
+
+  // Nothing is asked of the device during the 29-s wait after the restart request.
+  const Request* restart = First(0x0C);
+  const Request* descriptor = First(0x05);
+  ASSERT_TRUE(restart && descriptor);
+  EXPECT_GE(descriptor->timeMs - restart->timeMs, 29000);
+  EXPECT_EQ(descriptor->index, restart->index + 1);
+  EXPECT_EQ(std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u), 29);
+  // The version query and the backup open the link for themselves; from the program on, one
+  // socket stays open across the restart.
+  EXPECT_EQ(link->InitCalls(), 3);
+}
+
+TEST_F(UpdateDeviceTest, MinorNumberDecidesTheWriteBack) {
+  // Minor 10: the backup is read and loaded again, but not written back.
+  ASSERT_TRUE(Run(ThreeParts(110)));
+  EXPECT_EQ(log.entries, ExpectedLog(3, 29, false));
+  EXPECT_EQ(Count(0x01, kConfigAddress), 0u);
+  EXPECT_TRUE(std::filesystem::exists(BackupPath()));
+}
+
+TEST_F(UpdateDeviceTest, MinorNumberOnlyIsCompared) {
+  // Version 0.99 has minor 99: written back.
+  ASSERT_TRUE(Run(ThreeParts(99)));
+  EXPECT_EQ(log.entries, ExpectedLog(3, 29, true));
+  EXPECT_EQ(Count(0x01, kConfigAddress), 1u);
+}
+
+TEST_F(UpdateDeviceTest, OlderBackupIsConvertedBeforeItIsWrittenBack) {
+  device.version = {0, 5};
+  const Bytes older = PatternBytes(kOldConfig, 0x42);
+  device.Store(kConfigAddress, older);
+  PackageSpec spec;
+  spec.version = {0, 111};
+  spec.program = PatternBytes(100, 1);
+  ASSERT_TRUE(Run(spec));
+  EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), older);  // the backup stays as read
+  EXPECT_EQ(Count(0x00), 175u);
+  EXPECT_EQ(Count(0x01, kConfigAddress + 256 * 175), 1u);  // 176 blocks: the newer size
+  Bytes source = older;
+  Bytes converted;
+  ASSERT_TRUE(session.ConvertConfiguration(source, converted));
+  ASSERT_EQ(converted.size(), kNewConfig);
+  EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), converted);
+  EXPECT_EQ(log.entries, ExpectedLog(0, 29, true));  // no parts: the range is 0..36
+}
+
+TEST_F(UpdateDeviceTest, UnacknowledgedRestartIsAskedForAndTheUpdateGoesOn) {
+  device.silent = [](const Request& request) { return request.Command() == 0x0C; };
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  EXPECT_EQ(desktop.Boxes()[0].owner, nullptr);
+  EXPECT_EQ(desktop.Boxes()[0].text, L"Необходимо перезагрузить прибор");
+  EXPECT_EQ(desktop.Boxes()[0].caption, L"Внимание!");
+  EXPECT_EQ(desktop.Boxes()[0].style, 0x30u);
+  EXPECT_EQ(Count(0x0C), 1u);  // asked once, never repeated
+  EXPECT_EQ(device.descriptors.size(), 3u);
+  // The box comes between the restart status and the wait.
+  auto expected = ExpectedLog(3, 29, true);
+  const auto restartStatus =
+      std::find(expected.begin(), expected.end(), std::wstring(L"status Перезагрузка прибора..."));
+  expected.insert(restartStatus + 1, L"box Внимание!");
+  EXPECT_EQ(log.entries, expected);
+}
+
+TEST_F(UpdateDeviceTest, FailedPartAnsweredYesIsSentAgainWhole) {
+  PackageSpec spec = ThreeParts(111);
+  spec.parts[1] = PatternBytes(600, 5);  // three blocks; the second one goes unanswered
+  device.silent = [this](const Request& request) {
+    return request.Command() == 0x06 && request.Address() == 1 && device.descriptors.size() == 2 &&
+           desktop.Boxes().empty();
+  };
+  desktop.QueueBoxAnswer(mbox::kOk);   // the no-answer box
+  desktop.QueueBoxAnswer(mbox::kYes);  // the retry question
+  ASSERT_TRUE(Run(spec));
+
+  ASSERT_EQ(desktop.Boxes().size(), 2u);
+  EXPECT_EQ(desktop.Boxes()[0].text, kNoAnswer);
+  EXPECT_EQ(desktop.Boxes()[1].text, kRetryQuestion);
+  EXPECT_EQ(desktop.Boxes()[1].caption, L"Внимание!");
+  EXPECT_EQ(desktop.Boxes()[1].style, 0x24u);
+  EXPECT_EQ(desktop.Boxes()[1].owner, &owner);
+
+  // Part 1 once; part 2 again from its descriptor and block 0; then part 3.
+  ASSERT_EQ(device.descriptors.size(), 4u);
+  const std::uint32_t numbers[] = {1, 2, 2, 3};
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(device.descriptors[i].partNumber, numbers[i]);
+  EXPECT_EQ(device.descriptors[2].partOffset, 1000u);
+  EXPECT_EQ(device.descriptors[3].partOffset, 1600u);
+  std::vector<std::uint32_t> indices;
+  for (const auto& block : device.blocks) indices.push_back(block.index);
+  EXPECT_EQ(indices, (std::vector<std::uint32_t>{0, 1, 2, 3, 0, 0, 1, 2, 0, 1}));
+  EXPECT_EQ(session.m_progress.Pos(), 39);
+}
+
+TEST_F(UpdateDeviceTest, FailedPartAnsweredNoEndsTheUpdateQuietly) {
+  device.silent = [](const Request& request) {
+    return request.Command() == 0x05 && orvel::protocol::GetU32(request.Data().data()) == 2;
+  };
+  EXPECT_FALSE(Run(ThreeParts(111)));  // the question is answered No by default
+  ASSERT_EQ(desktop.Boxes().size(), 2u);
+  EXPECT_EQ(desktop.Boxes()[0].text, kNoAnswer);
+  EXPECT_EQ(desktop.Boxes()[0].owner, &owner);
+  EXPECT_EQ(desktop.Boxes()[1].text, kRetryQuestion);
+  EXPECT_EQ(Count(0x06), 4u);                // part 1's blocks only
+  EXPECT_EQ(device.descriptors.size(), 1u);  // part 3 was never announced
+  EXPECT_EQ(desktop.StatusTexts().back().text, L"Обновление прибора...");
+  EXPECT_EQ(session.m_progress.Pos(), 5 + 29 + 1 + 1);  // after part 1, not reset
+}
+
+TEST_F(UpdateDeviceTest, CancelledDialogSendsNothing) {
+  desktop.QueueFile(std::nullopt);
+  EXPECT_FALSE(session.UpdateDevice());
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  EXPECT_EQ(desktop.Boxes()[0].text, L"Обновление прибора отменено.");
+  EXPECT_EQ(desktop.Boxes()[0].style, 0x30u);
+  EXPECT_TRUE(link->Requests().empty());
+  EXPECT_TRUE(std::filesystem::is_directory(folder.path() / "Temp"));
+  ASSERT_EQ(desktop.FileChoices().size(), 1u);
+  EXPECT_EQ(desktop.FileChoices()[0].filterDescription, L"File Update (*.update)");
+}
+
+TEST_F(UpdateDeviceTest, BadPackagesAreRefusedBeforeAnyTraffic) {
+  PackageSpec longPart;
+  longPart.program = PatternBytes(10, 1);
+  longPart.tail = Bytes(30, 0);
+  longPart.tail[0] = 27;  // a part of 27 bytes in the 26 that follow its length
+  PackageSpec longProgram = ThreeParts(111);
+  longProgram.programLength = 0x7FFFFFFF;
+  PackageSpec badSum = ThreeParts(111);
+  badSum.checksum = 1;
+  for (const PackageSpec* spec : {&longPart, &longProgram, &badSum}) {
+    desktop.ClearRecords();
+    EXPECT_FALSE(Run(*spec));
+    ASSERT_EQ(desktop.Boxes().size(), 1u);
+    EXPECT_EQ(desktop.Boxes()[0].text, spec == &badSum
+                                           ? L"Файл обновления - конорольная сумма не совапала."
+                                           : L"Размер файла обновления не верен.");
+  }
+  EXPECT_TRUE(link->Requests().empty());
+}
+
+TEST_F(UpdateDeviceTest, FailedBackupKeepsTheEarlierOne) {
+  std::filesystem::create_directory(folder.path() / "Temp");
+  const Bytes earlier = PatternBytes(kOldConfig, 0x99);
+  orvel::test::WriteBytes(BackupPath(), earlier);
+  device.silent = [](const Request& request) {
+    return request.Command() == 0x00 && request.Address() >= kConfigAddress + 256 * 50;
+  };
+  EXPECT_FALSE(Run(ThreeParts(111)));
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  EXPECT_EQ(desktop.Boxes()[0].text, kNoAnswer);
+  EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), earlier);
+  EXPECT_EQ(Count(0x0B), 0u);  // the device is left untouched
+  EXPECT_EQ(Count(0x01), 0u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder.path() / "Temp"),
+                          std::filesystem::directory_iterator()),
+            1);
+}
+
+TEST_F(UpdateDeviceTest, PartsSplitIntoBlocksAtTheirEdges) {
+  // Shorter restart wait as orvelctl --restart-wait sets it: range N + 7 + wait.
+  session.m_restartWaitSteps = 3;
+  PackageSpec spec;
+  spec.version = {0, 111};
+  spec.parts = {PatternBytes(254, 1), {}, PatternBytes(508, 2), PatternBytes(255, 3)};
+  ASSERT_TRUE(Run(spec));
+  EXPECT_EQ(log.entries, ExpectedLog(4, 3, true));
+  EXPECT_EQ(std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u), 3);
+
+  std::vector<std::pair<std::uint32_t, std::size_t>> blocks;
+  for (const auto& block : device.blocks) blocks.emplace_back(block.index, block.data.size());
+  const std::vector<std::pair<std::uint32_t, std::size_t>> expected = {{0, 254}, {0, 0},   {0, 254},
+                                                                       {1, 254}, {0, 254}, {1, 1}};
+  EXPECT_EQ(blocks, expected);
+  std::vector<std::uint32_t> offsets;
+  for (const auto& descriptor : device.descriptors) offsets.push_back(descriptor.partOffset);
+  EXPECT_EQ(offsets, (std::vector<std::uint32_t>{0, 254, 254, 762}));
+}
+
+}  // namespace
