@@ -1,0 +1,236 @@
+// The real UDP link on loopback: the tool binds 127.0.0.1:port, the device is 127.0.0.2:port.
+
+#include <gtest/gtest.h>
+#include <poll.h>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <thread>
+
+#include "common/text.h"
+#include "device/device_session.h"
+#include "device/udp_link.h"
+#include "support/scripted_desktop.h"
+
+namespace {
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+using orvel::test::ScriptedDesktop;
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kTool = 0x7F000001;    // 127.0.0.1
+constexpr std::uint32_t kDevice = 0x7F000002;  // 127.0.0.2
+
+udp::endpoint At(std::uint32_t address, std::uint16_t port) {
+  return udp::endpoint(asio::ip::address_v4(address), port);
+}
+
+// A plain socket (no SO_REUSEADDR), bound to address:port; an open but unbound one on failure.
+struct PlainSocket {
+  PlainSocket(asio::io_service& io, std::uint32_t address, std::uint16_t port) : socket(io) {
+    socket.open(udp::v4());
+    socket.bind(At(address, port), error);
+  }
+  bool Bound() const { return !error; }
+  bool WaitReadable(int ms) {
+    pollfd entry{socket.native_handle(), POLLIN, 0};
+    return ::poll(&entry, 1, ms) == 1;
+  }
+  udp::socket socket;
+  boost::system::error_code error;
+};
+
+// A port free on both loopback addresses (and the next one, for a second device port).
+std::uint16_t FreePort(asio::io_service& io) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    udp::socket probe(io, At(kTool, 0));
+    const std::uint16_t port = probe.local_endpoint().port();
+    if (port >= 65535) continue;
+    probe.close();
+    PlainSocket a(io, kTool, port), b(io, kDevice, port), c(io, kDevice, port + 1);
+    if (a.Bound() && b.Bound() && c.Bound()) return port;
+  }
+  throw std::runtime_error("no free loopback port");
+}
+
+bool PortTaken(asio::io_service& io, std::uint16_t port) {
+  return !PlainSocket(io, kTool, port).Bound();
+}
+
+class UdpLink : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port = FreePort(io);
+    session.m_deviceAddress = kDevice;
+    session.m_localAddress = kTool;
+    session.m_port = port;
+    session.m_timeLimit = 40;
+  }
+
+  asio::io_service io;
+  std::uint16_t port = 0;
+  ScriptedDesktop desktop;
+  orvel::SteadyClock clock;
+  CDeviceSession session{desktop, clock};
+};
+
+TEST_F(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
+  auto outer = session.GetLink();
+  EXPECT_TRUE(outer->IsOpen());
+  EXPECT_TRUE(PortTaken(io, port));
+
+  // A datagram queued on the socket survives the nested lease: nothing was closed or bound again.
+  PlainSocket device(io, kDevice, port);
+  ASSERT_TRUE(device.Bound());
+  device.socket.send_to(asio::buffer("hello", 5), At(kTool, port));
+  auto inner = session.GetLink();
+  EXPECT_EQ(inner.get(), outer.get());
+  inner->WaitReadable(1000);
+  EXPECT_EQ(inner->Available(), 5u);
+
+  inner.reset();
+  EXPECT_TRUE(session.Link().IsOpen());
+  outer.reset();
+  EXPECT_FALSE(session.Link().IsOpen());
+  EXPECT_FALSE(PortTaken(io, port));
+
+  auto again = session.GetLink();
+  EXPECT_TRUE(again->IsOpen());
+  EXPECT_TRUE(PortTaken(io, port));
+  EXPECT_EQ(again->Available(), 0u);  // a new socket
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+TEST_F(UdpLink, AddressInUseGivesTheBoxThenTheWarningAndLeavesTheLinkClosed) {
+  {
+    PlainSocket blocker(io, kTool, port);
+    ASSERT_TRUE(blocker.Bound());
+    try {
+      session.GetLink();
+      FAIL() << "GetLink must throw while the port is taken";
+    } catch (const CMBoxExeption& box) {
+      EXPECT_EQ(box.Text(), L"Ошибка инициализации подключения.");
+      EXPECT_EQ(box.Caption(), L"Ошибка.");
+      EXPECT_EQ(box.Style(), 0x30u);
+    }
+    ASSERT_EQ(desktop.Boxes().size(), 1u);
+    const auto& box = desktop.Boxes()[0];
+    EXPECT_EQ(box.owner, nullptr);
+    EXPECT_EQ(box.text,
+              L"Выбранный порт используется другой программой.\n"
+              L"Обычно разрешается одно использование адреса сокета.");
+    EXPECT_EQ(box.caption, L"Ошибка инициализации подключения.");
+    EXPECT_EQ(box.style, 0x10u);
+    EXPECT_FALSE(session.Link().IsOpen());
+  }
+  const auto lease = session.GetLink();  // tries again from the start
+  EXPECT_TRUE(lease->IsOpen());
+  EXPECT_EQ(desktop.Boxes().size(), 1u);
+}
+
+TEST_F(UdpLink, OtherSetUpErrorsShowTheirDescription) {
+  session.m_localAddress = 0x0AFFFF01;  // 10.255.255.1: not an address of this host
+  EXPECT_THROW(session.GetLink(), CMBoxExeption);
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  const std::wstring& text = desktop.Boxes()[0].text;
+  EXPECT_EQ(text.rfind(L"bind: ", 0), 0u) << orvel::ToUtf8(text);
+  EXPECT_EQ(desktop.Boxes()[0].caption, L"Ошибка инициализации подключения.");
+  EXPECT_FALSE(session.Link().IsOpen());
+}
+
+TEST_F(UdpLink, ReceiveTakesOnlyTheDevicesDatagramsIntoTheBuffer) {
+  CUDPAsio link(desktop);
+  ASSERT_TRUE(link.Init(kDevice, port, kTool));
+  PlainSocket device(io, kDevice, port);
+  PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
+  PlainSocket stranger(io, 0x7F000003, port);
+  ASSERT_TRUE(device.Bound() && otherPort.Bound() && stranger.Bound());
+
+  const Bytes fromDevice = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  otherPort.socket.send_to(asio::buffer("WRONGPORT", 9), At(kTool, port));
+  stranger.socket.send_to(asio::buffer("STRANGER", 8), At(kTool, port));
+  device.socket.send_to(asio::buffer(fromDevice), At(kTool, port));
+
+  Bytes buffer(8, 0xEE);
+  unsigned taken = 0;
+  int dropped = 0;
+  for (int i = 0; i < 10 && taken == 0; ++i) {
+    link.WaitReadable(1000);
+    if (link.Available() == 0) continue;
+    taken = link.Receive(buffer.data(), 4);
+    if (taken == 0) {
+      ++dropped;
+      EXPECT_EQ(buffer, Bytes(8, 0xEE)) << "a stranger's datagram reached the caller's buffer";
+    }
+  }
+  EXPECT_GE(dropped, 1);  // the wrong port always arrives; the kernel may filter the stranger
+  EXPECT_EQ(taken, 10u);  // the full size, though only 4 bytes were asked for
+  EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE}));
+
+  // A device datagram asked for with length 0: consumed, nothing copied, size returned.
+  device.socket.send_to(asio::buffer("xy", 2), At(kTool, port));
+  link.WaitReadable(1000);
+  EXPECT_EQ(link.Receive(buffer.data(), 0), 2u);
+  EXPECT_EQ(buffer[0], 1);
+
+  // What the tool sends reaches the device's address and port from the tool's port.
+  const std::uint8_t request[] = {0xAA, 0x55, 0x0E, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(link.Send(request, sizeof request), 10u);
+  ASSERT_TRUE(device.WaitReadable(1000));
+  std::uint8_t got[16];
+  udp::endpoint from;
+  EXPECT_EQ(device.socket.receive_from(asio::buffer(got), from), 10u);
+  EXPECT_EQ(from, At(kTool, port));
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+TEST_F(UdpLink, ClosedLinkReturnsZeroAndShowsNothing) {
+  CUDPAsio link(desktop);
+  std::uint8_t buffer[4] = {7, 7, 7, 7};
+  EXPECT_EQ(link.Send(buffer, 4), 0u);
+  EXPECT_EQ(link.Available(), 0u);
+  EXPECT_EQ(link.Receive(buffer, 4), 0u);
+  link.WaitReadable(5);
+  link.Close();
+  EXPECT_EQ(buffer[0], 7);
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
+  PlainSocket device(io, kDevice, port);
+  PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
+  ASSERT_TRUE(device.Bound() && otherPort.Bound());
+  // The device answers the first request itself and the second only from another port.
+  std::thread responder([&] {
+    for (int i = 0; i < 2; ++i) {
+      if (!device.WaitReadable(3000)) return;
+      std::uint8_t request[16];
+      udp::endpoint from;
+      device.socket.receive_from(asio::buffer(request), from);
+      const std::uint8_t answer[] = {static_cast<std::uint8_t>(i == 0 ? 1 : 9),
+                                     static_cast<std::uint8_t>(i == 0 ? 111 : 99)};
+      (i == 0 ? device : otherPort).socket.send_to(asio::buffer(answer), from);
+    }
+  });
+
+  DeviceVersion version;
+  const auto start = std::chrono::steady_clock::now();
+  session.QueryVersion(version);
+  const auto first = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(version.kind, 1);
+  EXPECT_EQ(version.number, 111);
+  EXPECT_LT(first, std::chrono::milliseconds(500));
+
+  session.QueryVersion(version);
+  const auto second = std::chrono::steady_clock::now() - start - first;
+  responder.join();
+  EXPECT_EQ(version.kind, 0);
+  EXPECT_EQ(version.number, 0);
+  EXPECT_GE(second, std::chrono::milliseconds(1500));
+  EXPECT_FALSE(session.Link().IsOpen());
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+}  // namespace
