@@ -1,0 +1,336 @@
+// orvel-sim on its own, over real UDP on loopback: what it answers, what it keeps, what it leaves
+// in its state folder, and its faults. A plain socket stands in for the tool.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "protocol/packets.h"
+#include "support/run_command.h"
+#include "support/sim_process.h"
+
+namespace orvel::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+namespace p = orvel::protocol;
+
+struct Datagram {
+  Bytes bytes;
+  std::uint16_t fromPort = 0;
+};
+
+// The tool's side: bound to 127.0.0.1 with the device's port, sends to the sim.
+class ToolSocket {
+ public:
+  explicit ToolSocket(std::uint16_t port) : m_port(port) {
+    m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = Endpoint(SimProcess::kToolAddress, port);
+    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+      throw std::runtime_error("cannot bind the tool socket");
+  }
+  ~ToolSocket() { ::close(m_fd); }
+
+  void Send(const Bytes& datagram) {
+    sockaddr_in device = Endpoint(SimProcess::kAddress, m_port);
+    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&device),
+             sizeof device);
+  }
+
+  // The next datagram within waitMs, from whatever port.
+  std::optional<Datagram> Receive(int waitMs = 1000) {
+    pollfd fd{m_fd, POLLIN, 0};
+    if (::poll(&fd, 1, waitMs) <= 0) return std::nullopt;
+    Datagram datagram;
+    datagram.bytes.resize(2048);
+    sockaddr_in from{};
+    socklen_t fromSize = sizeof from;
+    const ssize_t n = ::recvfrom(m_fd, datagram.bytes.data(), datagram.bytes.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+    if (n < 0) return std::nullopt;
+    datagram.bytes.resize(static_cast<std::size_t>(n));
+    datagram.fromPort = ntohs(from.sin_port);
+    return datagram;
+  }
+
+  // Sends and returns every datagram that arrives until waitMs of quiet.
+  std::vector<Datagram> Ask(const Bytes& request, int quietMs = 150) {
+    Send(request);
+    std::vector<Datagram> all;
+    while (auto datagram = Receive(quietMs)) all.push_back(std::move(*datagram));
+    return all;
+  }
+
+ private:
+  static sockaddr_in Endpoint(const char* address, std::uint16_t port) {
+    sockaddr_in endpoint{};
+    endpoint.sin_family = AF_INET;
+    endpoint.sin_port = htons(port);
+    ::inet_pton(AF_INET, address, &endpoint.sin_addr);
+    return endpoint;
+  }
+
+  int m_fd = -1;
+  std::uint16_t m_port;
+};
+
+Bytes Request(ServiceCommand command, std::uint16_t length, std::uint32_t address,
+              const Bytes& data = {}) {
+  Bytes datagram = {p::kMagic0, p::kMagic1, static_cast<std::uint8_t>(command), 0, 0, 0, 0, 0,
+                    0,          0};
+  p::PutU16(datagram.data() + 4, length);
+  p::PutU32(datagram.data() + 6, address);
+  datagram.insert(datagram.end(), data.begin(), data.end());
+  if (command == ServiceCommand::PartBlock) {
+    std::uint16_t sum = 0;
+    for (auto byte : data) sum = static_cast<std::uint16_t>(sum + byte);
+    datagram.push_back(static_cast<std::uint8_t>(sum));
+    datagram.push_back(static_cast<std::uint8_t>(sum >> 8));
+  }
+  return datagram;
+}
+
+Bytes Ok(std::uint32_t address) {
+  Bytes answer = {'O', 'K', 0, 0, 0, 0};
+  p::PutU32(answer.data() + 2, address);
+  return answer;
+}
+
+TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
+  SimProcess sim({"--version-number", "111", "--version-kind", "3"});
+  ToolSocket tool(sim.port());
+
+  auto answers = tool.Ask(Request(ServiceCommand::Version, 0, 0));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, (Bytes{3, 111}));
+  EXPECT_EQ(answers[0].fromPort, sim.port());
+
+  // A write across the end of the program area, through the checksum word and 2 bytes beyond it,
+  // then read back: the 2 bytes outside every area are kept nowhere and read as zeros.
+  Bytes data(256);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 3 + 1);
+  const std::uint32_t address = 0x1BC000 - 250;
+  answers = tool.Ask(Request(ServiceCommand::Write, 256, address, data));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, Ok(address));
+  answers = tool.Ask(Request(ServiceCommand::Read, 256, address));
+  ASSERT_EQ(answers.size(), 1u);
+  Bytes expected(data.begin(), data.begin() + 254);
+  expected.insert(expected.end(), {0, 0, 0, 0, 0, 0});
+  p::PutU32(expected.data() + 256, address);
+  EXPECT_EQ(answers[0].bytes, expected);
+
+  answers = tool.Ask(Request(ServiceCommand::ProgramStart, 1, 0, {0x5A}));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, (Bytes{'O', 'K'}));
+
+  ASSERT_EQ(sim.Stop(), 0);
+  const auto program = sim.ReadState("program.bin");
+  ASSERT_EQ(program.size(), 0x3C000u);
+  EXPECT_TRUE(std::equal(data.begin(), data.begin() + 250, program.end() - 250));
+  EXPECT_EQ(program[0], 0xFF);  // untouched flash
+  EXPECT_EQ(sim.ReadState("checksum.bin"), Bytes(data.begin() + 250, data.begin() + 254));
+  EXPECT_EQ(sim.ReadState("config.bin").size(), 44916u);
+  const auto log = sim.RequestLog();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[0], "1 0E 00000000 0 yes");
+  EXPECT_EQ(log[1], "2 01 001BBF06 256 yes stray");
+  EXPECT_EQ(log[3], "4 0B 00000000 1 yes");
+}
+
+TEST(FoundationSim, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {
+  const auto folder = std::filesystem::temp_directory_path() / "orvel-foundation-config.bin";
+  Bytes image(44660);
+  for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i % 251);
+  {
+    std::ofstream out(folder, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(image.data()),
+              static_cast<std::streamsize>(image.size()));
+  }
+  SimProcess sim({"--version-number", "7", "--config", folder.string()});
+  std::filesystem::remove(folder);
+  ToolSocket tool(sim.port());
+
+  // The last 116 bytes of the area, and the first bytes beyond it, which are zeros.
+  const std::uint32_t last = 0x147A0 + 44660 - 116;
+  auto answers = tool.Ask(Request(ServiceCommand::Read, 120, last));
+  ASSERT_EQ(answers.size(), 1u);
+  ASSERT_EQ(answers[0].bytes.size(), 124u);
+  EXPECT_TRUE(std::equal(image.end() - 116, image.end(), answers[0].bytes.begin()));
+  EXPECT_EQ(Bytes(answers[0].bytes.begin() + 116, answers[0].bytes.begin() + 120), Bytes(4, 0));
+  EXPECT_EQ(p::GetU32(answers[0].bytes.data() + 120), last);
+  EXPECT_EQ(sim.ReadState("config.bin"), image);  // written at start
+}
+
+TEST(FoundationSim, KeepsUpdatePartsByBlockIndexAndRefusesABadBlockSum) {
+  SimProcess sim;
+  ToolSocket tool(sim.port());
+  Bytes descriptor(20, 0);
+  p::PutU32(descriptor.data(), 2);
+  p::PutU32(descriptor.data() + 4, 5);
+  p::PutU32(descriptor.data() + 8, 1000);
+
+  EXPECT_EQ(tool.Ask(Request(ServiceCommand::PartDescriptor, 20, 0, descriptor)).size(), 1u);
+  auto answers = tool.Ask(Request(ServiceCommand::PartBlock, 3, 0, {1, 2, 3}));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(Bytes(answers[0].bytes.begin(), answers[0].bytes.begin() + 2), (Bytes{'O', 'K'}));
+  // A resent block replaces the one of the same index.
+  EXPECT_EQ(tool.Ask(Request(ServiceCommand::PartBlock, 3, 0, {1, 2, 3})).size(), 1u);
+  Bytes corrupt = Request(ServiceCommand::PartBlock, 2, 1, {4, 5});
+  corrupt.back() ^= 1;
+  EXPECT_TRUE(tool.Ask(corrupt).empty());
+  EXPECT_EQ(tool.Ask(Request(ServiceCommand::PartBlock, 2, 1, {4, 5})).size(), 1u);
+
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.ReadState("parts/part-2.bin"), (Bytes{1, 2, 3, 4, 5}));
+  EXPECT_EQ(sim.ReadState("parts/part-2.desc"), descriptor);
+  const auto log = sim.RequestLog();
+  ASSERT_EQ(log.size(), 5u);
+  EXPECT_EQ(log[3], "4 06 00000001 2 no bad-sum");
+}
+
+TEST(FoundationSim, StraysAreLoggedAndMalformedRequestsGetNoAnswer) {
+  SimProcess sim;
+  ToolSocket tool(sim.port());
+  auto answers = tool.Ask(Request(ServiceCommand::Write, 2, 0x100, {9, 9}));
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, Ok(0x100));
+  Bytes shortWrite = Request(ServiceCommand::Write, 4, 0x147A0, {1, 2});  // two bytes missing
+  EXPECT_TRUE(tool.Ask(shortWrite).empty());
+  EXPECT_TRUE(tool.Ask({0xAA, 0x54, 0x0E, 0, 0, 0, 0, 0, 0, 0}).empty());
+  ASSERT_EQ(sim.Stop(), 0);
+  const auto log = sim.RequestLog();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[0], "1 01 00000100 2 yes stray");
+  EXPECT_EQ(log[1], "2 01 000147A0 4 no malformed");
+  EXPECT_EQ(log[2].substr(log[2].size() - 12), "no malformed");
+  // Nothing reached the configuration area.
+  EXPECT_EQ(sim.ReadState("config.bin")[0], 0x5A);
+}
+
+TEST(FoundationSim, RestartGoesSilentForItsTimeAndSavesTheState) {
+  SimProcess sim({"--restart-silence", "0.4"});
+  ToolSocket tool(sim.port());
+  EXPECT_EQ(tool.Ask(Request(ServiceCommand::Write, 1, 0x180000, {0x42})).size(), 1u);
+  auto answers = tool.Ask(Request(ServiceCommand::Restart, 0, 0), 50);
+  ASSERT_EQ(answers.size(), 1u);
+  EXPECT_EQ(answers[0].bytes, (Bytes{'O', 'K'}));
+  // Saved by the restart, while the sim still runs.
+  EXPECT_EQ(sim.ReadState("program.bin")[0], 0x42);
+  EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Version, 0, 0), 50).empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(450));
+  EXPECT_EQ(tool.Ask(Request(ServiceCommand::Version, 0, 0)).size(), 1u);
+  ASSERT_EQ(sim.Stop(), 0);
+  const auto log = sim.RequestLog();
+  ASSERT_EQ(log.size(), 4u);
+  EXPECT_EQ(log[2], "3 0E 00000000 0 no restarting");
+}
+
+TEST(FoundationSim, SilentAfterAndNoVersionAnswer) {
+  SimProcess sim({"--silent-after", "1", "--no-version-answer"});
+  ToolSocket tool(sim.port());
+  EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Version, 0, 0)).empty());
+  EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Read, 4, 0x147A0)).empty());
+  ASSERT_EQ(sim.Stop(), 0);
+  const auto log = sim.RequestLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0], "1 0E 00000000 0 no no-version");
+  EXPECT_EQ(log[1], "2 00 000147A0 4 no silent");
+}
+
+// Each fault at probability 1, so that its effect is certain.
+TEST(FoundationSim, FaultsDoWhatTheySay) {
+  const Bytes read = Request(ServiceCommand::Read, 4, 0x147A0);
+  Bytes right = {0x5A, 0x5D, 0x54, 0x4F, 0xA0, 0x47, 0x01, 0x00};  // the pattern and the echo
+  {
+    SimProcess sim({"--wrong-port", "1"});
+    ToolSocket tool(sim.port());
+    auto answers = tool.Ask(read);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_NE(answers[0].fromPort, sim.port());
+    EXPECT_EQ(answers[0].bytes, right);
+  }
+  {
+    SimProcess sim({"--stranger", "1", "--duplicate", "1"});
+    ToolSocket tool(sim.port());
+    auto answers = tool.Ask(read);
+    ASSERT_EQ(answers.size(), 3u);
+    EXPECT_NE(answers[0].fromPort, sim.port());
+    EXPECT_NE(answers[0].bytes, right);
+    EXPECT_EQ(p::GetU32(answers[0].bytes.data() + 4), 0x147A0u);  // would pass on its echo alone
+    EXPECT_EQ(answers[1].fromPort, sim.port());
+    EXPECT_EQ(answers[1].bytes, right);
+    EXPECT_EQ(answers[2].bytes, right);
+  }
+  {
+    SimProcess sim({"--late", "1", "--wrong-echo", "1"});
+    ToolSocket tool(sim.port());
+    auto first = tool.Ask(Request(ServiceCommand::Version, 0, 0));
+    ASSERT_EQ(first.size(), 1u);  // no earlier answer to send late
+    auto answers = tool.Ask(read);
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(answers[0].bytes, (Bytes{0, 111}));  // the answer to the version request, again
+    EXPECT_NE(p::GetU32(answers[1].bytes.data() + 4), 0x147A0u);
+  }
+  {
+    SimProcess sim({"--drop", "1", "--delay", "0"});
+    ToolSocket tool(sim.port());
+    EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Write, 1, 0x147A0, {7})).empty());
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.ReadState("config.bin")[0], 7);  // the request was carried out all the same
+    EXPECT_EQ(sim.RequestLog().at(0), "1 01 000147A0 1 no dropped");
+  }
+  {
+    SimProcess sim({"--delay", "300"});
+    ToolSocket tool(sim.port());
+    tool.Send(read);
+    EXPECT_FALSE(tool.Receive(150).has_value());
+    auto late = tool.Receive(1000);
+    ASSERT_TRUE(late.has_value());
+    EXPECT_EQ(late->bytes, right);
+  }
+}
+
+TEST(FoundationSim, SameSeedSameFaults) {
+  auto run = [](const std::string& seed) {
+    SimProcess sim({"--drop", "0.5", "--seed", seed});
+    ToolSocket tool(sim.port());
+    std::string pattern;
+    for (int i = 0; i < 24; ++i)
+      pattern += tool.Ask(Request(ServiceCommand::Version, 0, 0), 60).empty() ? '-' : 'x';
+    return pattern;
+  };
+  const auto first = run("7");
+  EXPECT_EQ(first, run("7"));
+  EXPECT_NE(first.find('-'), std::string::npos);
+  EXPECT_NE(first.find('x'), std::string::npos);
+}
+
+TEST(FoundationSim, RefusesBadUsageAndATakenPort) {
+  auto bad = RunCommand(
+      ORVEL_SIM_PATH, {"--address", "127.0.0.2", "--port", "1", "--state", "/tmp", "--drop", "1.5"},
+      {}, std::chrono::seconds(10));
+  EXPECT_EQ(bad.exitCode, 2);
+  EXPECT_NE(bad.err.find("--drop"), std::string::npos);
+
+  SimProcess first;
+  const auto folder = first.stateDir().parent_path() / "second";
+  auto taken = RunCommand(ORVEL_SIM_PATH,
+                          {"--address", "127.0.0.2", "--port", std::to_string(first.port()),
+                           "--state", folder.string()},
+                          {}, std::chrono::seconds(10));
+  EXPECT_EQ(taken.exitCode, 1);
+  EXPECT_FALSE(std::filesystem::exists(folder / "ready"));
+}
+
+}  // namespace
+}  // namespace orvel::test
