@@ -1,7 +1,7 @@
 #pragma once
-// The console side of the desktop seam, for orvelctl: boxes go to stderr as "caption: text" (UTF-8),
-// the file "dialog" answers with the path given on the command line, a Yes/No question is answered
-// from --retries, from a terminal prompt, or No, and progress is drawn on a terminal.
+// The console side of the desktop seam, for orvelctl: boxes go to stderr as "caption: text"
+// (UTF-8), the file "dialog" answers with the path given on the command line, a Yes/No question is
+// answered from --retries, from a terminal prompt, or No, and progress is drawn on a terminal.
 
 #include <cstdio>
 #include <optional>
@@ -17,12 +17,16 @@ class ConsoleDesktop final : public IDesktop {
   struct Options {
     std::FILE* err = stderr;
     std::FILE* in = stdin;
-    bool errIsTerminal = false;  // draw progress
-    bool inIsTerminal = false;   // Yes/No questions may be asked
+    bool errIsTerminal = false;       // draw progress
+    bool inIsTerminal = false;        // Yes/No questions may be asked
     std::optional<unsigned> retries;  // answer Yes this many times, then No, without asking
   };
 
   explicit ConsoleDesktop(Options options);
+  // Ends a progress line that is still open.
+  ~ConsoleDesktop() override;
+  ConsoleDesktop(const ConsoleDesktop&) = delete;
+  ConsoleDesktop& operator=(const ConsoleDesktop&) = delete;
 
   // The path that the next ChooseFile answers with; nothing means the user cancelled.
   void SetChosenFile(std::optional<std::wstring> path) { m_chosenFile = std::move(path); }
@@ -47,6 +51,7 @@ class ConsoleDesktop final : public IDesktop {
   std::uint16_t m_pos = 0;
   std::wstring m_status;
   bool m_lineOpen = false;
+  std::size_t m_lineWidth = 0;  // characters of the progress line drawn last
 };
 
 }  // namespace orvel

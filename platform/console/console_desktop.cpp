@@ -1,0 +1,103 @@
+#include "platform/console/console_desktop.h"
+
+#include <cstring>
+
+#include "common/text.h"
+
+namespace orvel {
+namespace {
+
+bool IsYesNo(unsigned style) { return (style & 0x0Fu) == mbox::kYesNo; }
+
+// "y", "yes", "д", "да" in any case: the first letter decides.
+bool IsYes(const std::string& line) {
+  std::size_t i = line.find_first_not_of(" \t");
+  if (i == std::string::npos) return false;
+  const std::string_view rest(line.data() + i, line.size() - i);
+  if (rest[0] == 'y' || rest[0] == 'Y') return true;
+  return rest.starts_with("\xD0\xB4") || rest.starts_with("\xD0\x94");  // д, Д
+}
+
+}  // namespace
+
+ConsoleDesktop::ConsoleDesktop(Options options) : m_options(options) {}
+
+ConsoleDesktop::~ConsoleDesktop() { EndProgressLine(); }
+
+int ConsoleDesktop::ShowMessage(WindowHandle, const std::wstring& text, const std::wstring& caption,
+                                unsigned style) {
+  EndProgressLine();
+  m_boxes.emplace_back(caption, text);
+  const std::string line = ToUtf8(caption) + ": " + ToUtf8(text);
+  if (!IsYesNo(style)) {
+    std::fprintf(m_options.err, "%s\n", line.c_str());
+    std::fflush(m_options.err);
+    return mbox::kOk;
+  }
+
+  // A question: answered from --retries, else on a terminal, else No.
+  std::fprintf(m_options.err, "%s [y/N] ", line.c_str());
+  bool yes = false;
+  if (m_options.retries) {
+    yes = *m_options.retries > 0;
+    if (yes) --*m_options.retries;
+    std::fputs(yes ? "y\n" : "n\n", m_options.err);
+  } else if (m_options.inIsTerminal && m_options.in) {
+    std::fflush(m_options.err);
+    char buffer[256];
+    const bool read = std::fgets(buffer, sizeof buffer, m_options.in) != nullptr;
+    yes = read && IsYes(buffer);
+    if (!read) std::fputs("\n", m_options.err);
+  } else {
+    std::fputs("n\n", m_options.err);
+  }
+  std::fflush(m_options.err);
+  return yes ? mbox::kYes : mbox::kNo;
+}
+
+std::optional<std::wstring> ConsoleDesktop::ChooseFile(const FileChoice&) { return m_chosenFile; }
+
+void ConsoleDesktop::SetProgressRange(WindowHandle, std::uint16_t max) {
+  m_max = max;
+  m_pos = 0;
+}
+
+void ConsoleDesktop::SetProgressPos(WindowHandle, std::uint16_t pos) {
+  m_pos = pos;
+  DrawProgress();
+}
+
+void ConsoleDesktop::SetStatusText(WindowHandle, const std::wstring& text) {
+  m_status = text;
+  DrawProgress();
+}
+
+void ConsoleDesktop::DrawProgress() {
+  if (!m_options.errIsTerminal) return;
+  std::string line;
+  if (!m_status.empty()) line = "[" + ToUtf8(m_status) + "] ";
+  char figures[32];
+  if (m_max == 100) {
+    std::snprintf(figures, sizeof figures, "%u%%", unsigned{m_pos});
+  } else {
+    std::snprintf(figures, sizeof figures, "%u/%u", unsigned{m_pos}, unsigned{m_max});
+  }
+  line += figures;
+  // Characters, not bytes, decide how much of the old line is left to blank out.
+  const std::size_t width = FromUtf8(line).size();
+  const std::size_t blanks = m_lineWidth > width ? m_lineWidth - width : 0;
+  std::fprintf(m_options.err, "\r%s%*s", line.c_str(), static_cast<int>(blanks), "");
+  std::fflush(m_options.err);
+  m_lineWidth = width;
+  m_lineOpen = true;
+}
+
+void ConsoleDesktop::EndProgressLine() {
+  if (!m_lineOpen) return;
+  std::fputs("\n", m_options.err);
+  std::fflush(m_options.err);
+  m_lineOpen = false;
+  m_lineWidth = 0;
+}
+
+}  // namespace orvel
