@@ -1,0 +1,200 @@
+// orvelctl's frame against orvel-sim over loopback: version, restart, the defaults from
+// Settings.ini and the exit statuses.
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/run_command.h"
+#include "support/sim_process.h"
+
+namespace orvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    std::string pattern = (fs::temp_directory_path() / "orvel-foundation-cli-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
+    m_path = pattern;
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    fs::remove_all(m_path, ignored);
+  }
+  const fs::path& Path() const { return m_path; }
+  void Write(const std::string& name, const std::string& text) const {
+    std::ofstream(m_path / name, std::ios::binary) << text;
+  }
+
+ private:
+  fs::path m_path;
+};
+
+CommandResult Ctl(const std::vector<std::string>& args, const fs::path& workDir = {}) {
+  return RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(30));
+}
+
+std::vector<std::string> Connect(const SimProcess& sim, std::vector<std::string> more) {
+  std::vector<std::string> args = {"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
+                                   "-i", SimProcess::kToolAddress};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::size_t CountRequests(const SimProcess& sim, const std::string& command) {
+  std::size_t count = 0;
+  for (const auto& line : sim.RequestLog()) {
+    if (line.substr(line.find(' ') + 1, 2) == command) ++count;
+  }
+  return count;
+}
+
+TEST(FoundationCli, VersionPrintsMajorMinorAndKindOnStdoutOnly) {
+  {
+    SimProcess sim({"--version-number", "111", "--version-kind", "0"});
+    const auto result = Ctl(Connect(sim, {"version"}));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "1.11 (kind 0)\n");
+    EXPECT_EQ(result.err, "");
+  }
+  {
+    SimProcess sim({"--version-number", "5", "--version-kind", "7"});
+    const auto result = Ctl(Connect(sim, {"version"}));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "0.05 (kind 7)\n");
+  }
+}
+
+TEST(FoundationCli, VersionFromASilentDeviceFails) {
+  SimProcess sim({"--no-version-answer"});
+  const auto result = Ctl(Connect(sim, {"version"}));
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("Ошибка обмена данными.: Нет ответа от прибора на запрос версии."),
+            std::string::npos)
+      << result.err;
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(CountRequests(sim, "0E"), 1u);  // asked once, as the dialog does
+}
+
+TEST(FoundationCli, RestartAcknowledgedOrNot) {
+  {
+    SimProcess sim({"--restart-silence", "0.2"});
+    const auto result = Ctl(Connect(sim, {"restart"}));
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "");
+    ASSERT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.RequestLog(), std::vector<std::string>{"1 0C 00000000 0 yes"});
+  }
+  {
+    SimProcess sim({"--silent-after", "0"});
+    const auto result = Ctl(Connect(sim, {"restart"}));
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Внимание!: Необходимо перезагрузить прибор"), std::string::npos)
+        << result.err;
+  }
+}
+
+TEST(FoundationCli, BadUsageExitsTwoWithoutTouchingTheDevice) {
+  SimProcess sim;
+  ScratchFolder empty;  // no Settings.ini here
+  const std::string port = std::to_string(sim.port());
+  const std::vector<std::vector<std::string>> cases = {
+      {"-d", "127.0.0.2", "-p", port, "--frobnicate", "version"},
+      {"-d", "127.0.0.2", "-p", port, "erase"},
+      {"-d", "127.0.0.2", "-p", port},
+      {"-d", "127.0.0.2", "-p", port, "read-config"},
+      {"-d", "127.0.0.2", "-p", port, "write-config"},
+      {"-d", "127.0.0.2", "-p", port, "write-program"},
+      {"-d", "127.0.0.2", "-p", port, "update"},
+      {"-d", "127.0.0.2", "-p", port, "version", "extra"},
+      {"-d", "127.0.0.256", "-p", port, "version"},
+      {"-d", "127.0.0", "-p", port, "version"},
+      {"-d", "127.0.0.2", "-p", "70000", "version"},
+      {"-d", "127.0.0.2", "-p", "0", "version"},
+      {"-d", "127.0.0.2", "-p", port, "--retries", "many", "version"},
+      {"-d", "127.0.0.2", "-p", port, "-i"},
+      {"-p", port, "version"},         // no device, no Settings.ini
+      {"-d", "127.0.0.2", "version"},  // no port
+  };
+  for (const auto& args : cases) {
+    std::string joined;
+    for (const auto& arg : args) joined += arg + " ";
+    SCOPED_TRACE(joined);
+    const auto result = Ctl(args, empty.Path());
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_FALSE(result.err.empty());
+    EXPECT_EQ(result.out, "");
+  }
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.RequestLog().empty());
+}
+
+TEST(FoundationCli, HelpAndOwnVersion) {
+  const auto help = Ctl({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_NE(help.out.find("usage: orvelctl [options] <command> [file]"), std::string::npos);
+  EXPECT_NE(help.out.find("write-program <in.hex>"), std::string::npos);
+  const auto version = Ctl({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out.rfind("orvelctl ", 0), 0u);
+}
+
+TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
+  SimProcess sim({"--version-number", "111"});
+  const std::string port = std::to_string(sim.port());
+  ScratchFolder folder;
+  // As the dialog reads it: each address field taken modulo 256, no line end.
+  folder.Write("Settings.ini", "383.0.256.2:" + port);
+  auto result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.Path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "1.11 (kind 0)\n");
+
+  // Options win over the file.
+  folder.Write("Settings.ini", "10.9.8.7:1");
+  result = Ctl({"-i", SimProcess::kToolAddress, "-d", SimProcess::kAddress, "-p", port, "version"},
+               folder.Path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+
+  // A record without a port gives the address only.
+  folder.Write("Settings.ini", "127.0.0.2");
+  result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.Path());
+  EXPECT_EQ(result.exitCode, 2);
+  result = Ctl({"-i", SimProcess::kToolAddress, "-p", port, "version"}, folder.Path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+}
+
+TEST(FoundationCli, APortTakenOnTheToolSideIsAFailedTask) {
+  SimProcess sim;
+  // Someone else holds the tool's address and port.
+  const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(blocker, 0);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(sim.port());
+  ::inet_pton(AF_INET, SimProcess::kToolAddress, &local.sin_addr);
+  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&local), sizeof local), 0);
+  const auto result = Ctl(Connect(sim, {"version"}));
+  ::close(blocker);
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Ошибка инициализации подключения.: Выбранный порт используется "
+                            "другой программой."),
+            std::string::npos)
+      << result.err;
+  EXPECT_NE(result.err.find("Ошибка.: Ошибка инициализации подключения."), std::string::npos);
+}
+
+}  // namespace
+}  // namespace orvel::test
