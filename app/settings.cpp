@@ -1,0 +1,101 @@
+// Connection settings: "Settings.ini" into and out of the address control and the port edit, the
+// list of local interfaces, and the port edit's repair.
+
+#include <commctrl.h>
+#include <windows.h>
+
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/host_name.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <cstdio>
+#include <exception>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include "app/main_dialog.h"
+#include "app/port_text.h"
+#include "app/settings.h"
+#include "app/settings_record.h"
+#include "app/window_text.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+}  // namespace
+
+void CMainDlg::LoadSettings() {
+  if (File file{::_wfopen(kSettingsFileName, L"rt")}) {
+    // The record is short; anything after it is not read.
+    wchar_t text[64] = {};
+    if (!std::fgetws(text, static_cast<int>(std::size(text)), file.get())) text[0] = L'\0';
+    file.reset();
+
+    const orvel::app::SettingsRecord record = orvel::app::ParseSettingsRecord(text);
+    ::SendMessageW(m_hAddress, IPM_SETADDRESS, 0,
+                   static_cast<LPARAM>(orvel::app::PackAddress(record.address)));
+    wchar_t port[8] = {};
+    ::wsprintfW(port, L"%hu", record.port);
+    // The edit reports the change, so the loaded text passes the same repair as a typed one.
+    ::SetWindowTextW(m_hPort, port);
+  }
+  FillInterfaceList();
+}
+
+void CMainDlg::SaveSettings() {
+  orvel::app::SettingsRecord record;
+  record.address = orvel::app::ParseDottedFields(WindowText(m_hAddress, 15));
+  record.port = orvel::app::PortFromText(WindowText(m_hPort, 5));
+
+  File file{::_wfopen(kSettingsFileName, L"wt")};
+  if (!file) return;  // silently not updated
+  std::fputws(orvel::app::FormatSettingsRecord(record).c_str(), file.get());
+}
+
+void CMainDlg::FillInterfaceList() {
+  try {
+    boost::asio::io_service service;
+    boost::asio::ip::udp::resolver resolver(service);
+    const boost::asio::ip::udp::resolver::query query(boost::asio::ip::host_name(), "");
+    for (const auto& entry : resolver.resolve(query)) {
+      const boost::asio::ip::address address = entry.endpoint().address();
+      if (address.is_v6()) continue;
+      const std::string narrow = address.to_string();
+      const std::wstring text(narrow.begin(), narrow.end());
+      ::SendMessageW(m_hInterfaces, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+      ::SendMessageW(m_hInterfaces, CB_SELECTSTRING, static_cast<WPARAM>(-1),
+                     reinterpret_cast<LPARAM>(text.c_str()));
+    }
+  } catch (const std::exception&) {
+    ::MessageBoxW(m_hWnd, L"Настройки соединение, ошибка получения IP интерфейса.", L"Ошибка.",
+                  MB_ICONERROR);
+  } catch (...) {
+    ::MessageBoxW(m_hWnd, L"Ошибка номер 0x0019", L"Ошибка.", MB_ICONERROR);
+  }
+}
+
+LRESULT CMainDlg::OnPortChange(WORD, WORD, HWND hWndCtl) {
+  if (!m_portChangeByUser) {
+    m_portChangeByUser = true;  // the echo of our own rewrite below
+    return 0;
+  }
+  m_portChangeByUser = false;
+
+  const orvel::app::PortRepair repair = orvel::app::RepairPortText(WindowText(hWndCtl, 199));
+  if (repair.rewrite) {
+    DWORD start = 0;
+    DWORD end = 0;
+    ::SendMessageW(hWndCtl, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                   reinterpret_cast<LPARAM>(&end));
+    const int caret = orvel::app::CaretAfterRepair(static_cast<int>(start));
+    ::SetWindowTextW(hWndCtl, repair.text.c_str());
+    ::SendMessageW(hWndCtl, EM_SETSEL, static_cast<WPARAM>(caret), caret);
+  }
+  // Also when the rewrite above did not echo: the next change is the user's again.
+  m_portChangeByUser = true;
+  return 0;
+}
