@@ -1,8 +1,9 @@
 // The program's entry: COM and the common controls around one modeless main dialog and its loop.
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
-#include <windows.h>
 
 #include "app/framework/app_module.h"
 #include "app/framework/message_loop.h"

@@ -1,8 +1,9 @@
 // Connection settings: "Settings.ini" into and out of the address control and the port edit, the
 // list of local interfaces, and the port edit's repair.
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/host_name.hpp>

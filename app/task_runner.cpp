@@ -1,9 +1,10 @@
 // The task runner: starts each task on a worker thread, copies the connection settings into the
 // session for it, and gives the controls back when the worker reports that it is done.
 
+#include <windows.h>
+
 #include <commctrl.h>
 #include <process.h>
-#include <windows.h>
 
 #include <string>
 

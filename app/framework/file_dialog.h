@@ -2,8 +2,9 @@
 // The open/save file dialog: explorer style with a (default) hook and a sizing border, a name
 // buffer of MAX_PATH characters, and the filter given as description/pattern pairs.
 
-#include <commdlg.h>
 #include <windows.h>
+
+#include <commdlg.h>
 
 #include <string>
 

@@ -1,7 +1,8 @@
 #include "platform/win32/win32_desktop.h"
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include "app/framework/file_dialog.h"
 

@@ -7,8 +7,9 @@
 // Prints one "ok: ..." line per check and "PASS"; on the first failed check prints "FAIL: ..." and
 // ends the tool. Exit status 0 only after PASS.
 
-#include <commctrl.h>
 #include <windows.h>
+
+#include <commctrl.h>
 
 #include <algorithm>
 #include <cstdarg>
