@@ -7,6 +7,7 @@
 
 #ifndef _WIN32
 #include <poll.h>
+#include <sys/socket.h>
 #endif
 
 #include <algorithm>
@@ -33,6 +34,22 @@ const wchar_t kReceiveCaption[] = L"Ошибка чтения пакета да�
 
 udp::endpoint Endpoint(std::uint32_t address, std::uint16_t port) {
   return udp::endpoint(asio::ip::address_v4(address), port);
+}
+
+// Takes (and so clears) an error that the platform parked on the socket after an earlier datagram,
+// such as an ICMP "port unreachable" for a request to a device that is not listening. Left pending
+// it would fail the next send and keep the socket polling as ready forever; for the exchange it is
+// simply a request that went unanswered.
+void ClearPendingError(udp::socket& socket) {
+  int error = 0;
+#ifdef _WIN32
+  int size = sizeof error;
+  ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
+               &size);
+#else
+  socklen_t size = sizeof error;
+  ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &error, &size);
+#endif
 }
 
 }  // namespace
@@ -146,13 +163,14 @@ void CUDPAsio::WaitReadable(unsigned ms) {
   WSAPOLLFD entry{};
   entry.fd = m_socket->native_handle();
   entry.events = POLLRDNORM;
-  ::WSAPoll(&entry, 1, static_cast<INT>(ms));
+  const bool failed = ::WSAPoll(&entry, 1, static_cast<INT>(ms)) > 0 && (entry.revents & POLLERR);
 #else
   pollfd entry{};
   entry.fd = m_socket->native_handle();
   entry.events = POLLIN;
-  ::poll(&entry, 1, static_cast<int>(ms));
+  const bool failed = ::poll(&entry, 1, static_cast<int>(ms)) > 0 && (entry.revents & POLLERR);
 #endif
+  if (failed) ClearPendingError(*m_socket);
 }
 
 void CUDPAsio::ShowError(const std::wstring& text, const std::wstring& caption) {

@@ -198,6 +198,22 @@ TEST_F(UdpLink, ClosedLinkReturnsZeroAndShowsNothing) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
+TEST_F(UdpLink, UnreachableDevicePortIsJustSilence) {
+  // Nothing listens on the device's port: the platform answers the request with "port
+  // unreachable", which must neither fail the next request nor turn the idle wait into a spin.
+  CUDPAsio link(desktop);
+  ASSERT_TRUE(link.Init(kDevice, port, kTool));
+  const std::uint8_t request[] = {0xAA, 0x55, 0x0E, 0, 0, 0, 0, 0, 0, 0};
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_EQ(link.Send(request, sizeof request), 10u) << round;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 10; ++i) link.WaitReadable(5);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(40)) << round;
+    EXPECT_EQ(link.Available(), 0u);
+  }
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
 TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
