@@ -1,0 +1,200 @@
+// orvelctl write-program and update against orvel-sim over loopback: what the device holds
+// afterwards, byte for byte.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/package_builder.h"
+#include "support/run_command.h"
+#include "support/sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orvel::test::Bytes;
+using orvel::test::CommandResult;
+using orvel::test::PackageSpec;
+using orvel::test::PatternBytes;
+using orvel::test::SimProcess;
+
+constexpr std::size_t kProgramArea = 0x3C000;
+
+CommandResult Ctl(const SimProcess& sim, std::vector<std::string> command,
+                  const fs::path& workDir) {
+  std::vector<std::string> args{"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
+                                "-i", SimProcess::kToolAddress};
+  args.insert(args.end(), command.begin(), command.end());
+  return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
+}
+
+// Command and address of every request in the sim's log, as "01 00180000".
+std::vector<std::string> Requests(const SimProcess& sim) {
+  std::vector<std::string> requests;
+  for (const std::string& line : sim.RequestLog()) {
+    const auto first = line.find(' ');
+    const auto third = line.find(' ', line.find(' ', first + 1) + 1);
+    requests.push_back(line.substr(first + 1, third - first - 1));
+  }
+  return requests;
+}
+
+std::size_t CountCommand(const std::vector<std::string>& requests, const std::string& command) {
+  return std::count_if(requests.begin(), requests.end(),
+                       [&](const std::string& r) { return r.compare(0, 2, command) == 0; });
+}
+
+Bytes Word(std::uint32_t value) {
+  Bytes word(4);
+  orvel::protocol::PutU32(word.data(), value);
+  return word;
+}
+
+TEST(FirmwareCli, WriteProgramFillsTheAreaAndTheChecksumWord) {
+  orvel::test::TempFolder folder;
+  const Bytes image = PatternBytes(kProgramArea, 0x5C);
+  orvel::test::WriteBytes(folder.path() / "program.hex", image);
+  SimProcess sim;
+  const CommandResult result =
+      Ctl(sim, {"write-program", (folder.path() / "program.hex").string()}, folder.path());
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(result.out.empty());
+  sim.Stop();
+  EXPECT_EQ(sim.ReadState("program.bin"), image);
+  EXPECT_EQ(sim.ReadState("checksum.bin"), Word(orvel::test::ByteSum(image)));
+  const auto requests = Requests(sim);
+  EXPECT_EQ(CountCommand(requests, "0B"), 1u);
+  EXPECT_EQ(CountCommand(requests, "01"), 961u);
+}
+
+TEST(FirmwareCli, WriteProgramRefusesAFileOfTheWrongSize) {
+  orvel::test::TempFolder folder;
+  orvel::test::WriteBytes(folder.path() / "long.hex", PatternBytes(kProgramArea + 1, 1));
+  SimProcess sim;
+  const CommandResult result =
+      Ctl(sim, {"write-program", (folder.path() / "long.hex").string()}, folder.path());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Размер файла программы не верен."), std::string::npos) << result.err;
+  sim.Stop();
+  EXPECT_TRUE(sim.RequestLog().empty());
+}
+
+struct UpdateCase {
+  bool scrambled;
+  std::size_t parts;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* out) {
+  *out << (c.scrambled ? "scrambled, " : "plain, ") << c.parts << " parts";
+}
+
+class UpdateCli : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(UpdateCli, DeviceEndsWithTheNewProgramItsConfigurationAndEveryPart) {
+  const UpdateCase param = GetParam();
+  PackageSpec spec;
+  spec.version = {1, 111};
+  spec.scrambled = param.scrambled;
+  spec.program = PatternBytes(3000 + 7 * param.parts, 0x31);
+  const std::size_t sizes[] = {600, 254, 0, 1};
+  for (std::size_t k = 0; k < param.parts; ++k) {
+    spec.parts.push_back(PatternBytes(sizes[k], static_cast<std::uint8_t>(k + 1)));
+  }
+  spec.tail = Bytes(20, 0xEE);  // keeps an empty last part clear of the ignored tail
+  orvel::test::TempFolder folder;
+  const fs::path package = folder.path() / "device.update";
+  orvel::test::WriteBytes(package, orvel::test::BuildPackage(spec));
+
+  // The device stays silent a little longer than the tool waits, so the first request after the
+  // restart has to be repeated until it answers.
+  SimProcess sim({"--version-number", "111", "--restart-silence", "2"});
+  const Bytes configuration = sim.ReadState("config.bin");
+  const CommandResult result =
+      Ctl(sim, {"--restart-wait", "1", "update", package.string()}, folder.path());
+  ASSERT_TRUE(result.started);
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_TRUE(result.err.empty()) << result.err;
+  sim.Stop();
+
+  const Bytes program = sim.ReadState("program.bin");
+  ASSERT_GE(program.size(), spec.program.size());
+  EXPECT_TRUE(std::equal(spec.program.begin(), spec.program.end(), program.begin()));
+  EXPECT_EQ(sim.ReadState("checksum.bin"), Word(orvel::test::ByteSum(spec.program)));
+  // The backup in Temp under the current directory, and the same bytes written back.
+  EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "Temp" / "ConfBackup.bin"), configuration);
+  EXPECT_EQ(sim.ReadState("config.bin"), configuration);
+
+  const auto requests = Requests(sim);
+  EXPECT_EQ(CountCommand(requests, "00"), 176u);
+  // The configuration goes back before the restart request: its first block, once.
+  const auto restart = std::find(requests.begin(), requests.end(), "0C 00000000");
+  ASSERT_NE(restart, requests.end());
+  EXPECT_EQ(std::count(requests.begin(), restart, "01 000147A0"), 1);
+
+  std::uint32_t offset = 0;
+  for (std::size_t k = 0; k < param.parts; ++k) {
+    const std::string name = "parts/part-" + std::to_string(k + 1);
+    EXPECT_EQ(sim.ReadState(name + ".bin"), spec.parts[k]) << name;
+    Bytes descriptor(20, 0);
+    orvel::protocol::PutU32(&descriptor[0], static_cast<std::uint32_t>(k + 1));
+    orvel::protocol::PutU32(&descriptor[4], static_cast<std::uint32_t>(spec.parts[k].size()));
+    orvel::protocol::PutU32(&descriptor[8], offset);
+    EXPECT_EQ(sim.ReadState(name + ".desc"), descriptor) << name;
+    offset += static_cast<std::uint32_t>(spec.parts[k].size());
+  }
+  EXPECT_FALSE(
+      fs::exists(sim.stateDir() / "parts" / ("part-" + std::to_string(param.parts + 1) + ".desc")));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndScrambled, UpdateCli,
+                         ::testing::Values(UpdateCase{false, 0}, UpdateCase{false, 1},
+                                           UpdateCase{false, 3}, UpdateCase{true, 0},
+                                           UpdateCase{true, 1}, UpdateCase{true, 3}),
+                         [](const auto& info) {
+                           return std::string(info.param.scrambled ? "Scrambled" : "Plain") +
+                                  std::to_string(info.param.parts) + "Parts";
+                         });
+
+// Slow (about 45 s): the device stays silent after its restart for longer than the exchange's 40-s
+// limit, so the first part fails once; --retries 1 answers the question Yes and the part goes
+// again.
+TEST(FirmwareCli, UpdateRetriesAFailedPartWhenAllowed) {
+  orvel::test::TempFolder folder;
+  PackageSpec spec;
+  spec.scrambled = true;
+  spec.program = PatternBytes(512, 3);
+  spec.parts = {PatternBytes(300, 4), PatternBytes(20, 5)};
+  spec.tail = Bytes(20, 0);
+  const fs::path package = folder.path() / "device.update";
+  orvel::test::WriteBytes(package, orvel::test::BuildPackage(spec));
+  SimProcess sim({"--version-number", "111", "--restart-silence", "44"});
+  const CommandResult result = Ctl(
+      sim, {"--restart-wait", "1", "--retries", "1", "update", package.string()}, folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("Нет ответа от прибора!"), std::string::npos) << result.err;
+  sim.Stop();
+  EXPECT_EQ(sim.ReadState("parts/part-1.bin"), spec.parts[0]);
+  EXPECT_EQ(sim.ReadState("parts/part-2.bin"), spec.parts[1]);
+  const auto requests = Requests(sim);
+  EXPECT_GT(CountCommand(requests, "05"), 20u);  // resent through both attempts
+}
+
+TEST(FirmwareCli, BadPackageIsRefusedBeforeTheDeviceIsAsked) {
+  orvel::test::TempFolder folder;
+  PackageSpec spec;
+  spec.program = PatternBytes(100, 1);
+  spec.tail = Bytes(40, 0);
+  spec.tail[0] = 200;  // a part longer than the rest of the file
+  orvel::test::WriteBytes(folder.path() / "bad.update", orvel::test::BuildPackage(spec));
+  SimProcess sim;
+  const CommandResult result =
+      Ctl(sim, {"update", (folder.path() / "bad.update").string()}, folder.path());
+  EXPECT_EQ(result.exitCode, 1);
+  EXPECT_NE(result.err.find("Размер файла обновления не верен."), std::string::npos) << result.err;
+  sim.Stop();
+  EXPECT_TRUE(sim.RequestLog().empty());
+}
+
+}  // namespace
