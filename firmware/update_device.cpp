@@ -44,6 +44,11 @@ bool CDeviceSession::UpdateDevice() {
       LoadFile(*path, file);
       package = LoadUpdatePackage(file);
     }
+    // The checksum word stands right behind the program area: a longer image would run into it
+    // and past it into memory that is not the program's.
+    if (package.program.size() > m_memoryMap.programSize) {
+      throw CMBoxExeption(L"Размер файла обновления не верен.", L"Ошибка.", mbox::kIconError);
+    }
     m_progress.Reset(StepRange(package.parts.size(), m_restartWaitSteps));
     m_progress.Step(0);
 

@@ -317,7 +317,9 @@ TEST_F(UpdateDeviceTest, BadPackagesAreRefusedBeforeAnyTraffic) {
   longProgram.programLength = 0x7FFFFFFF;
   PackageSpec badSum = ThreeParts(111);
   badSum.checksum = 1;
-  for (const PackageSpec* spec : {&longPart, &longProgram, &badSum}) {
+  PackageSpec pastTheArea;  // one byte longer than the program area
+  pastTheArea.program = PatternBytes(0x3C000 + 1, 4);
+  for (const PackageSpec* spec : {&longPart, &longProgram, &badSum, &pastTheArea}) {
     desktop.ClearRecords();
     EXPECT_FALSE(Run(*spec));
     ASSERT_EQ(desktop.Boxes().size(), 1u);
@@ -326,6 +328,15 @@ TEST_F(UpdateDeviceTest, BadPackagesAreRefusedBeforeAnyTraffic) {
                                            : L"Размер файла обновления не верен.");
   }
   EXPECT_TRUE(link->Requests().empty());
+}
+
+TEST_F(UpdateDeviceTest, ProgramFillingTheWholeAreaIsAccepted) {
+  PackageSpec spec;
+  spec.version = {0, 110};
+  spec.program = PatternBytes(0x3C000, 6);
+  ASSERT_TRUE(Run(spec));
+  EXPECT_EQ(device.Bytes(0x180000, 0x3C000), spec.program);
+  EXPECT_EQ(Count(0x01), 961u);
 }
 
 TEST_F(UpdateDeviceTest, FailedBackupKeepsTheEarlierOne) {
