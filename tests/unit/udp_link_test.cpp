@@ -103,6 +103,23 @@ TEST_F(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
+TEST_F(UdpLink, AnyInterfaceStillSendsFromTheServicePort) {
+  session.m_localAddress = 0;
+  const auto lease = session.GetLink();
+  // Bound to every interface, the device's port on this host is taken until the link's connect
+  // pins its local address to the route's source; the device socket can only come afterwards.
+  PlainSocket device(io, kDevice, port);
+  ASSERT_TRUE(device.Bound()) << device.error.message();
+  const std::uint8_t request[] = {0xAA, 0x55, 0x0C, 0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ(lease->Send(request, sizeof request), 10u);
+  ASSERT_TRUE(device.WaitReadable(1000));
+  std::uint8_t got[16];
+  udp::endpoint from;
+  EXPECT_EQ(device.socket.receive_from(asio::buffer(got), from), 10u);
+  EXPECT_EQ(from.port(), port);
+  EXPECT_TRUE(PortTaken(io, port));
+}
+
 TEST_F(UdpLink, AddressInUseGivesTheBoxThenTheWarningAndLeavesTheLinkClosed) {
   {
     PlainSocket blocker(io, kTool, port);
