@@ -140,6 +140,13 @@ TEST(UpdatePackage, RefusesWrongSizeBeforeTheChecksum) {
     spec.payloadLength = length;
     EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError) << length;
   }
+  // Refused before the payload pass: a scrambled file is left as stored.
+  PackageSpec scrambled = ThreeParts(true);
+  scrambled.payloadLength = 1621;
+  Bytes file = BuildPackage(scrambled);
+  const Bytes stored = file;
+  EXPECT_THROW(LoadUpdatePackage(file), CMBoxExeption);
+  EXPECT_EQ(file, stored);
 }
 
 TEST(UpdatePackage, RefusesWrongChecksumOfRightSize) {
