@@ -52,6 +52,29 @@ void ClearPendingError(udp::socket& socket) {
 #endif
 }
 
+// True when a datagram (not merely an error) is waiting to be read.
+bool HasQueuedDatagram(udp::socket& socket) {
+#ifdef _WIN32
+  WSAPOLLFD entry{};
+  entry.fd = socket.native_handle();
+  entry.events = POLLRDNORM;
+  return ::WSAPoll(&entry, 1, 0) > 0 && (entry.revents & POLLRDNORM);
+#else
+  pollfd entry{};
+  entry.fd = socket.native_handle();
+  entry.events = POLLIN;
+  return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN);
+#endif
+}
+
+// Takes one datagram and forgets it; a failure here concerns only that datagram.
+void DropDatagram(udp::socket& socket) {
+  std::array<std::uint8_t, CUDPAsio::kScratchSize> scratch;
+  udp::endpoint sender;
+  boost::system::error_code ignored;
+  socket.receive_from(asio::buffer(scratch), sender, 0, ignored);
+}
+
 }  // namespace
 
 CUDPAsio::CUDPAsio(orvel::IDesktop& desktop) : m_desktop(desktop) {}
@@ -128,7 +151,15 @@ unsigned CUDPAsio::Send(const std::uint8_t* data, std::uint16_t length) {
 unsigned CUDPAsio::Available() {
   try {
     if (!m_socket) return 0;
-    return static_cast<unsigned>(m_socket->available());
+    std::size_t waiting = m_socket->available();
+    // Some platforms count only the first queued datagram. One shorter than the smallest answer
+    // (2 bytes) would then hide every datagram behind it for good; it can never be an answer, so
+    // take it off the queue and look again.
+    for (int dropped = 0; waiting < 2 && dropped < 16 && HasQueuedDatagram(*m_socket); ++dropped) {
+      DropDatagram(*m_socket);
+      waiting = m_socket->available();
+    }
+    return static_cast<unsigned>(waiting);
   } catch (const std::exception& e) {
     ShowError(orvel::Widen1251(e.what()), kAvailableCaption);
   } catch (...) {

@@ -231,6 +231,28 @@ TEST_F(UdpLink, UnreachableDevicePortIsJustSilence) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
+TEST_F(UdpLink, TinyDatagramsDoNotHideTheAnswerBehindThem) {
+  PlainSocket device(io, kDevice, port);
+  PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
+  ASSERT_TRUE(device.Bound() && otherPort.Bound());
+  std::thread responder([&] {
+    if (!device.WaitReadable(3000)) return;
+    std::uint8_t request[16];
+    udp::endpoint from;
+    device.socket.receive_from(asio::buffer(request), from);
+    otherPort.socket.send_to(asio::buffer("", 0), from);
+    device.socket.send_to(asio::buffer("!", 1), from);
+    device.socket.send_to(asio::buffer("OK", 2), from);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool restarted = session.RestartDevice();
+  const auto took = std::chrono::steady_clock::now() - start;
+  responder.join();
+  EXPECT_TRUE(restarted);
+  EXPECT_LT(took, std::chrono::milliseconds(1000));
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
 TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
