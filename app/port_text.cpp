@@ -35,6 +35,9 @@ PortRepair RepairPortText(std::wstring_view text) {
   for (wchar_t c : result.text) {
     if (IsDigit(c)) digits.push_back(c);
   }
+  // Dropping the non-digits can join digits into a larger number ("8a0000" reads as 8 above but
+  // leaves 80000): the text the edit keeps must still be a valid port.
+  if (ToLong(digits) > 65535) digits = L"65535";
   result.text = std::move(digits);
   return result;
 }

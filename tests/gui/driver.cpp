@@ -549,6 +549,12 @@ void ScenarioPort(const std::wstring& exe, const std::wstring& folder) {
          "pasted 12ab34 becomes 1234");
 
   tool.TypeIntoPort(L"");
+  PutOnClipboard(L"8a0000");
+  PressChord(VK_CONTROL, 'V');
+  Expect(WaitFor([&] { return tool.ItemText(kPort) == L"65535"; }, 2000),
+         "pasted 8a0000 becomes 65535, not 80000");
+
+  tool.TypeIntoPort(L"");
   Expect(tool.ItemText(kPort).empty(), "a cleared port edit stays empty");
 
   CloseWithKeyboard(tool);
@@ -652,6 +658,12 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
 void ScenarioSilent(const std::wstring& exe, const std::wstring& folder,
                     const std::wstring& savePath) {
   Tool tool = Start(exe, folder);
+  // The tool has read its settings; spoil the file so that the script sees whether the forced
+  // close writes it again.
+  if (FILE* spoiled = _wfopen((folder + L"\\Settings.ini").c_str(), L"wb")) {
+    std::fputs("spoiled", spoiled);
+    std::fclose(spoiled);
+  }
   SelectLoopbackInterface(tool);
   const ULONGLONG started = GetTickCount64();
   StartReadTask(tool, savePath);
