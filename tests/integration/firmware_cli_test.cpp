@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 using orvel::test::Bytes;
 using orvel::test::CommandResult;
-using orvel::test::PackageSpec;
+using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
 using orvel::test::SimProcess;
 
@@ -94,18 +94,18 @@ class UpdateCli : public ::testing::TestWithParam<UpdateCase> {};
 
 TEST_P(UpdateCli, DeviceEndsWithTheNewProgramItsConfigurationAndEveryPart) {
   const UpdateCase param = GetParam();
-  PackageSpec spec;
-  spec.version = {1, 111};
-  spec.scrambled = param.scrambled;
-  spec.program = PatternBytes(3000 + 7 * param.parts, 0x31);
+  PackageContents contents;
+  contents.version = {1, 111};
+  contents.scrambled = param.scrambled;
+  contents.program = PatternBytes(3000 + 7 * param.parts, 0x31);
   const std::size_t sizes[] = {600, 254, 0, 1};
   for (std::size_t k = 0; k < param.parts; ++k) {
-    spec.parts.push_back(PatternBytes(sizes[k], static_cast<std::uint8_t>(k + 1)));
+    contents.parts.push_back(PatternBytes(sizes[k], static_cast<std::uint8_t>(k + 1)));
   }
-  spec.tail = Bytes(20, 0xEE);  // keeps an empty last part clear of the ignored tail
+  contents.tail = Bytes(20, 0xEE);  // keeps an empty last part clear of the ignored tail
   orvel::test::TempFolder folder;
   const fs::path package = folder.path() / "device.update";
-  orvel::test::WriteBytes(package, orvel::test::BuildPackage(spec));
+  orvel::test::WriteBytes(package, orvel::test::BuildPackage(contents));
 
   // The device stays silent a little longer than the tool waits, so the first request after the
   // restart has to be repeated until it answers.
@@ -119,9 +119,9 @@ TEST_P(UpdateCli, DeviceEndsWithTheNewProgramItsConfigurationAndEveryPart) {
   sim.Stop();
 
   const Bytes program = sim.ReadState("program.bin");
-  ASSERT_GE(program.size(), spec.program.size());
-  EXPECT_TRUE(std::equal(spec.program.begin(), spec.program.end(), program.begin()));
-  EXPECT_EQ(sim.ReadState("checksum.bin"), Word(orvel::test::ByteSum(spec.program)));
+  ASSERT_GE(program.size(), contents.program.size());
+  EXPECT_TRUE(std::equal(contents.program.begin(), contents.program.end(), program.begin()));
+  EXPECT_EQ(sim.ReadState("checksum.bin"), Word(orvel::test::ByteSum(contents.program)));
   // The backup in Temp under the current directory, and the same bytes written back.
   EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "Temp" / "ConfBackup.bin"), configuration);
   EXPECT_EQ(sim.ReadState("config.bin"), configuration);
@@ -136,13 +136,13 @@ TEST_P(UpdateCli, DeviceEndsWithTheNewProgramItsConfigurationAndEveryPart) {
   std::uint32_t offset = 0;
   for (std::size_t k = 0; k < param.parts; ++k) {
     const std::string name = "parts/part-" + std::to_string(k + 1);
-    EXPECT_EQ(sim.ReadState(name + ".bin"), spec.parts[k]) << name;
+    EXPECT_EQ(sim.ReadState(name + ".bin"), contents.parts[k]) << name;
     Bytes descriptor(20, 0);
     orvel::protocol::PutU32(&descriptor[0], static_cast<std::uint32_t>(k + 1));
-    orvel::protocol::PutU32(&descriptor[4], static_cast<std::uint32_t>(spec.parts[k].size()));
+    orvel::protocol::PutU32(&descriptor[4], static_cast<std::uint32_t>(contents.parts[k].size()));
     orvel::protocol::PutU32(&descriptor[8], offset);
     EXPECT_EQ(sim.ReadState(name + ".desc"), descriptor) << name;
-    offset += static_cast<std::uint32_t>(spec.parts[k].size());
+    offset += static_cast<std::uint32_t>(contents.parts[k].size());
   }
   EXPECT_FALSE(
       fs::exists(sim.stateDir() / "parts" / ("part-" + std::to_string(param.parts + 1) + ".desc")));
@@ -162,32 +162,32 @@ INSTANTIATE_TEST_SUITE_P(PlainAndScrambled, UpdateCli,
 // again.
 TEST(FirmwareCli, UpdateRetriesAFailedPartWhenAllowed) {
   orvel::test::TempFolder folder;
-  PackageSpec spec;
-  spec.scrambled = true;
-  spec.program = PatternBytes(512, 3);
-  spec.parts = {PatternBytes(300, 4), PatternBytes(20, 5)};
-  spec.tail = Bytes(20, 0);
+  PackageContents contents;
+  contents.scrambled = true;
+  contents.program = PatternBytes(512, 3);
+  contents.parts = {PatternBytes(300, 4), PatternBytes(20, 5)};
+  contents.tail = Bytes(20, 0);
   const fs::path package = folder.path() / "device.update";
-  orvel::test::WriteBytes(package, orvel::test::BuildPackage(spec));
+  orvel::test::WriteBytes(package, orvel::test::BuildPackage(contents));
   SimProcess sim({"--version-number", "111", "--restart-silence", "44"});
   const CommandResult result = Ctl(
       sim, {"--restart-wait", "1", "--retries", "1", "update", package.string()}, folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_NE(result.err.find("Нет ответа от прибора!"), std::string::npos) << result.err;
   sim.Stop();
-  EXPECT_EQ(sim.ReadState("parts/part-1.bin"), spec.parts[0]);
-  EXPECT_EQ(sim.ReadState("parts/part-2.bin"), spec.parts[1]);
+  EXPECT_EQ(sim.ReadState("parts/part-1.bin"), contents.parts[0]);
+  EXPECT_EQ(sim.ReadState("parts/part-2.bin"), contents.parts[1]);
   const auto requests = Requests(sim);
   EXPECT_GT(CountCommand(requests, "05"), 20u);  // resent through both attempts
 }
 
 TEST(FirmwareCli, BadPackageIsRefusedBeforeTheDeviceIsAsked) {
   orvel::test::TempFolder folder;
-  PackageSpec spec;
-  spec.program = PatternBytes(100, 1);
-  spec.tail = Bytes(40, 0);
-  spec.tail[0] = 200;  // a part longer than the rest of the file
-  orvel::test::WriteBytes(folder.path() / "bad.update", orvel::test::BuildPackage(spec));
+  PackageContents contents;
+  contents.program = PatternBytes(100, 1);
+  contents.tail = Bytes(40, 0);
+  contents.tail[0] = 200;  // a part longer than the rest of the file
+  orvel::test::WriteBytes(folder.path() / "bad.update", orvel::test::BuildPackage(contents));
   SimProcess sim;
   const CommandResult result =
       Ctl(sim, {"update", (folder.path() / "bad.update").string()}, folder.path());

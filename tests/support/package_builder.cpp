@@ -11,35 +11,37 @@ namespace orvel::test {
 
 using protocol::PutU32;
 
-Bytes PlainPayload(const PackageSpec& spec) {
-  Bytes payload = spec.program;
-  for (const Bytes& part : spec.parts) {
+Bytes PlainPayload(const PackageContents& contents) {
+  Bytes payload = contents.program;
+  for (const Bytes& part : contents.parts) {
     std::uint8_t length[4];
     PutU32(length, static_cast<std::uint32_t>(part.size()));
     payload.insert(payload.end(), length, length + 4);
     payload.insert(payload.end(), part.begin(), part.end());
   }
-  payload.insert(payload.end(), spec.tail.begin(), spec.tail.end());
+  payload.insert(payload.end(), contents.tail.begin(), contents.tail.end());
   return payload;
 }
 
-Bytes BuildPackage(const PackageSpec& spec) {
-  const Bytes payload = PlainPayload(spec);
+Bytes BuildPackage(const PackageContents& contents) {
+  const Bytes payload = PlainPayload(contents);
   Bytes file(20 + payload.size(), 0);
-  PutU32(&file[0], spec.payloadLength.value_or(static_cast<std::uint32_t>(payload.size())));
-  PutU32(&file[4], spec.checksum.value_or(ByteSum(payload)));
-  file[8] = spec.reserved[0];
-  file[9] = spec.version.kind;
-  file[10] = spec.version.number;
-  file[11] = spec.reserved[1];
-  PutU32(&file[12], spec.programLength.value_or(static_cast<std::uint32_t>(spec.program.size())));
-  file[16] = spec.scrambled ? 1 : 0;
-  file[17] = spec.reserved[2];
-  file[18] = spec.reserved[3];
-  file[19] = spec.reserved[4];
+  PutU32(&file[0], contents.payloadLength.value_or(static_cast<std::uint32_t>(payload.size())));
+  PutU32(&file[4], contents.checksum.value_or(ByteSum(payload)));
+  file[8] = contents.reserved[0];
+  file[9] = contents.version.kind;
+  file[10] = contents.version.number;
+  file[11] = contents.reserved[1];
+  PutU32(&file[12],
+         contents.programLength.value_or(static_cast<std::uint32_t>(contents.program.size())));
+  file[16] = contents.scrambled ? 1 : 0;
+  file[17] = contents.reserved[2];
+  file[18] = contents.reserved[3];
+  file[19] = contents.reserved[4];
   // Stored byte = plain byte XOR the stored byte 20 positions before it, built front to back.
   for (std::size_t i = 0; i < payload.size(); ++i) {
-    file[20 + i] = spec.scrambled ? static_cast<std::uint8_t>(payload[i] ^ file[i]) : payload[i];
+    file[20 + i] =
+        contents.scrambled ? static_cast<std::uint8_t>(payload[i] ^ file[i]) : payload[i];
   }
   return file;
 }

@@ -15,7 +15,7 @@ namespace orvel::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
-struct PackageSpec {
+struct PackageContents {
   DeviceVersion version{0, 111};
   Bytes program;
   std::vector<Bytes> parts;
@@ -30,9 +30,9 @@ struct PackageSpec {
 };
 
 // The plain payload (program, parts, tail) as the loader sees it after unscrambling.
-Bytes PlainPayload(const PackageSpec& spec);
+Bytes PlainPayload(const PackageContents& contents);
 // The whole file as stored.
-Bytes BuildPackage(const PackageSpec& spec);
+Bytes BuildPackage(const PackageContents& contents);
 
 // Deterministic filler bytes: (seed + i * 7 + i / 251) mod 256.
 Bytes PatternBytes(std::size_t size, std::uint8_t seed);

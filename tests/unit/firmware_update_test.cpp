@@ -17,7 +17,7 @@
 namespace {
 
 using orvel::test::Bytes;
-using orvel::test::PackageSpec;
+using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
 using Request = orvel::test::ScriptedLink::Request;
 
@@ -101,9 +101,9 @@ class UpdateDeviceTest : public ::testing::Test {
     device.Store(kConfigAddress, configuration);
   }
 
-  bool Run(const PackageSpec& spec) {
+  bool Run(const PackageContents& contents) {
     const auto path = folder.path() / "device.update";
-    orvel::test::WriteBytes(path, orvel::test::BuildPackage(spec));
+    orvel::test::WriteBytes(path, orvel::test::BuildPackage(contents));
     desktop.QueueFile(path.wstring());
     return session.UpdateDevice();
   }
@@ -137,17 +137,17 @@ class UpdateDeviceTest : public ::testing::Test {
   int status = 0;
 };
 
-PackageSpec ThreeParts(std::uint8_t version) {
-  PackageSpec spec;
-  spec.version = {2, version};
-  spec.program = PatternBytes(5000, 0x77);
-  spec.parts = {PatternBytes(1000, 1), PatternBytes(10, 2), PatternBytes(300, 3)};
-  return spec;
+PackageContents ThreeParts(std::uint8_t version) {
+  PackageContents contents;
+  contents.version = {2, version};
+  contents.program = PatternBytes(5000, 0x77);
+  contents.parts = {PatternBytes(1000, 1), PatternBytes(10, 2), PatternBytes(300, 3)};
+  return contents;
 }
 
 TEST_F(UpdateDeviceTest, RunsEveryPhaseInOrder) {
-  const PackageSpec spec = ThreeParts(111);
-  ASSERT_TRUE(Run(spec));
+  const PackageContents contents = ThreeParts(111);
+  ASSERT_TRUE(Run(contents));
   EXPECT_TRUE(desktop.Boxes().empty());
   EXPECT_EQ(log.entries, ExpectedLog(3, 29, true));
 
@@ -156,9 +156,9 @@ TEST_F(UpdateDeviceTest, RunsEveryPhaseInOrder) {
   EXPECT_EQ(Count(0x00), 176u);
   // Program, then the configuration written back unchanged, then the restart.
   ASSERT_EQ(device.programStarts.size(), 1u);
-  EXPECT_EQ(device.Bytes(0x180000, spec.program.size()), spec.program);
+  EXPECT_EQ(device.Bytes(0x180000, contents.program.size()), contents.program);
   Bytes word(4);
-  orvel::protocol::PutU32(word.data(), orvel::test::ByteSum(spec.program));
+  orvel::protocol::PutU32(word.data(), orvel::test::ByteSum(contents.program));
   EXPECT_EQ(device.Bytes(0x1BC000, 4), word);
   EXPECT_EQ(Count(0x01, kConfigAddress), 1u);
   EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), configuration);
@@ -184,7 +184,7 @@ TEST_F(UpdateDeviceTest, RunsEveryPhaseInOrder) {
     delivered.insert(delivered.end(), device.blocks[i].data.begin(), device.blocks[i].data.end());
   }
   Bytes parts;
-  for (const Bytes& part : spec.parts) parts.insert(parts.end(), part.begin(), part.end());
+  for (const Bytes& part : contents.parts) parts.insert(parts.end(), part.begin(), part.end());
   EXPECT_EQ(delivered, parts);
 
   // Nothing is asked of the device during the 29-s wait after the restart request.
@@ -218,10 +218,10 @@ TEST_F(UpdateDeviceTest, OlderBackupIsConvertedBeforeItIsWrittenBack) {
   device.version = {0, 5};
   const Bytes older = PatternBytes(kOldConfig, 0x42);
   device.Store(kConfigAddress, older);
-  PackageSpec spec;
-  spec.version = {0, 111};
-  spec.program = PatternBytes(100, 1);
-  ASSERT_TRUE(Run(spec));
+  PackageContents contents;
+  contents.version = {0, 111};
+  contents.program = PatternBytes(100, 1);
+  ASSERT_TRUE(Run(contents));
   EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), older);  // the backup stays as read
   EXPECT_EQ(Count(0x00), 175u);
   EXPECT_EQ(Count(0x01, kConfigAddress + 256 * 175), 1u);  // 176 blocks: the newer size
@@ -252,15 +252,15 @@ TEST_F(UpdateDeviceTest, UnacknowledgedRestartIsAskedForAndTheUpdateGoesOn) {
 }
 
 TEST_F(UpdateDeviceTest, FailedPartAnsweredYesIsSentAgainWhole) {
-  PackageSpec spec = ThreeParts(111);
-  spec.parts[1] = PatternBytes(600, 5);  // three blocks; the second one goes unanswered
+  PackageContents contents = ThreeParts(111);
+  contents.parts[1] = PatternBytes(600, 5);  // three blocks; the second one goes unanswered
   device.silent = [this](const Request& request) {
     return request.Command() == 0x06 && request.Address() == 1 && device.descriptors.size() == 2 &&
            desktop.Boxes().empty();
   };
   desktop.QueueBoxAnswer(mbox::kOk);   // the no-answer box
   desktop.QueueBoxAnswer(mbox::kYes);  // the retry question
-  ASSERT_TRUE(Run(spec));
+  ASSERT_TRUE(Run(contents));
 
   ASSERT_EQ(desktop.Boxes().size(), 2u);
   EXPECT_EQ(desktop.Boxes()[0].text, kNoAnswer);
@@ -309,21 +309,21 @@ TEST_F(UpdateDeviceTest, CancelledDialogSendsNothing) {
 }
 
 TEST_F(UpdateDeviceTest, BadPackagesAreRefusedBeforeAnyTraffic) {
-  PackageSpec longPart;
+  PackageContents longPart;
   longPart.program = PatternBytes(10, 1);
   longPart.tail = Bytes(30, 0);
   longPart.tail[0] = 27;  // a part of 27 bytes in the 26 that follow its length
-  PackageSpec longProgram = ThreeParts(111);
+  PackageContents longProgram = ThreeParts(111);
   longProgram.programLength = 0x7FFFFFFF;
-  PackageSpec badSum = ThreeParts(111);
+  PackageContents badSum = ThreeParts(111);
   badSum.checksum = 1;
-  PackageSpec pastTheArea;  // one byte longer than the program area
+  PackageContents pastTheArea;  // one byte longer than the program area
   pastTheArea.program = PatternBytes(0x3C000 + 1, 4);
-  for (const PackageSpec* spec : {&longPart, &longProgram, &badSum, &pastTheArea}) {
+  for (const PackageContents* contents : {&longPart, &longProgram, &badSum, &pastTheArea}) {
     desktop.ClearRecords();
-    EXPECT_FALSE(Run(*spec));
+    EXPECT_FALSE(Run(*contents));
     ASSERT_EQ(desktop.Boxes().size(), 1u);
-    EXPECT_EQ(desktop.Boxes()[0].text, spec == &badSum
+    EXPECT_EQ(desktop.Boxes()[0].text, contents == &badSum
                                            ? L"Файл обновления - конорольная сумма не совапала."
                                            : L"Размер файла обновления не верен.");
   }
@@ -331,11 +331,11 @@ TEST_F(UpdateDeviceTest, BadPackagesAreRefusedBeforeAnyTraffic) {
 }
 
 TEST_F(UpdateDeviceTest, ProgramFillingTheWholeAreaIsAccepted) {
-  PackageSpec spec;
-  spec.version = {0, 110};
-  spec.program = PatternBytes(0x3C000, 6);
-  ASSERT_TRUE(Run(spec));
-  EXPECT_EQ(device.Bytes(0x180000, 0x3C000), spec.program);
+  PackageContents contents;
+  contents.version = {0, 110};
+  contents.program = PatternBytes(0x3C000, 6);
+  ASSERT_TRUE(Run(contents));
+  EXPECT_EQ(device.Bytes(0x180000, 0x3C000), contents.program);
   EXPECT_EQ(Count(0x01), 961u);
 }
 
@@ -360,10 +360,10 @@ TEST_F(UpdateDeviceTest, FailedBackupKeepsTheEarlierOne) {
 TEST_F(UpdateDeviceTest, PartsSplitIntoBlocksAtTheirEdges) {
   // Shorter restart wait as orvelctl --restart-wait sets it: range N + 7 + wait.
   session.m_restartWaitSteps = 3;
-  PackageSpec spec;
-  spec.version = {0, 111};
-  spec.parts = {PatternBytes(254, 1), {}, PatternBytes(508, 2), PatternBytes(255, 3)};
-  ASSERT_TRUE(Run(spec));
+  PackageContents contents;
+  contents.version = {0, 111};
+  contents.parts = {PatternBytes(254, 1), {}, PatternBytes(508, 2), PatternBytes(255, 3)};
+  ASSERT_TRUE(Run(contents));
   EXPECT_EQ(log.entries, ExpectedLog(4, 3, true));
   EXPECT_EQ(std::count(clock.Sleeps().begin(), clock.Sleeps().end(), 1000u), 3);
 

@@ -13,7 +13,7 @@ namespace {
 
 using orvel::test::BuildPackage;
 using orvel::test::Bytes;
-using orvel::test::PackageSpec;
+using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
 
 const std::wstring kSizeError = L"Размер файла обновления не верен.";
@@ -31,28 +31,28 @@ std::wstring Refusal(Bytes file) {
   return L"(accepted)";
 }
 
-PackageSpec ThreeParts(bool scrambled) {
-  PackageSpec spec;
-  spec.version = {3, 112};
-  spec.program = PatternBytes(300, 1);
-  spec.parts = {PatternBytes(1000, 2), PatternBytes(10, 3), PatternBytes(300, 4)};
-  spec.scrambled = scrambled;
-  return spec;
+PackageContents ThreeParts(bool scrambled) {
+  PackageContents contents;
+  contents.version = {3, 112};
+  contents.program = PatternBytes(300, 1);
+  contents.parts = {PatternBytes(1000, 2), PatternBytes(10, 3), PatternBytes(300, 4)};
+  contents.scrambled = scrambled;
+  return contents;
 }
 
 TEST(UpdatePackage, SplitsPlainAndScrambledPackagesAlike) {
   for (bool scrambled : {false, true}) {
     SCOPED_TRACE(scrambled ? "scrambled" : "plain");
-    const PackageSpec spec = ThreeParts(scrambled);
-    Bytes file = BuildPackage(spec);
+    const PackageContents contents = ThreeParts(scrambled);
+    Bytes file = BuildPackage(contents);
     const Bytes stored = file;
     const UpdatePackage package = LoadUpdatePackage(file);
     EXPECT_EQ(package.version.kind, 3);
     EXPECT_EQ(package.version.number, 112);
-    EXPECT_EQ(package.program, spec.program);
-    EXPECT_EQ(package.parts, spec.parts);
+    EXPECT_EQ(package.program, contents.program);
+    EXPECT_EQ(package.parts, contents.parts);
     // The file is unscrambled in place; a plain one is left as it was.
-    EXPECT_EQ(Bytes(file.begin() + 20, file.end()), orvel::test::PlainPayload(spec));
+    EXPECT_EQ(Bytes(file.begin() + 20, file.end()), orvel::test::PlainPayload(contents));
     EXPECT_EQ(file == stored, !scrambled);
   }
 }
@@ -85,15 +85,15 @@ TEST(UpdatePackage, ScrambledPayloadOf25BytesUsesHeaderThenStoredPayload) {
 }
 
 TEST(UpdatePackage, PartsAndTheIgnoredTail) {
-  PackageSpec spec;
-  spec.program = PatternBytes(64, 9);
+  PackageContents contents;
+  contents.program = PatternBytes(64, 9);
 
   // Payload is the program alone: no parts; an empty payload as well.
-  Bytes programOnly = BuildPackage(spec);
+  Bytes programOnly = BuildPackage(contents);
   const UpdatePackage single = LoadUpdatePackage(programOnly);
-  EXPECT_EQ(single.program, spec.program);
+  EXPECT_EQ(single.program, contents.program);
   EXPECT_TRUE(single.parts.empty());
-  PackageSpec empty;
+  PackageContents empty;
   Bytes emptyFile = BuildPackage(empty);
   ASSERT_EQ(emptyFile.size(), 20u);
   const UpdatePackage nothing = LoadUpdatePackage(emptyFile);
@@ -101,32 +101,32 @@ TEST(UpdatePackage, PartsAndTheIgnoredTail) {
   EXPECT_TRUE(nothing.parts.empty());
 
   // Up to 20 trailing bytes after the last part are not read as a part, whatever they hold.
-  spec.parts = {PatternBytes(40, 1)};
+  contents.parts = {PatternBytes(40, 1)};
   for (std::size_t tail : {1u, 19u, 20u}) {
-    spec.tail = Bytes(tail, 0x01);
-    Bytes file = BuildPackage(spec);
+    contents.tail = Bytes(tail, 0x01);
+    Bytes file = BuildPackage(contents);
     EXPECT_EQ(LoadUpdatePackage(file).parts.size(), 1u) << tail;
   }
   // 21 bytes are one more part: a length of 17 and its 17 bytes.
-  spec.tail = Bytes(21, 0xEE);
-  spec.tail[0] = 17;
-  spec.tail[1] = spec.tail[2] = spec.tail[3] = 0;
-  Bytes file = BuildPackage(spec);
+  contents.tail = Bytes(21, 0xEE);
+  contents.tail[0] = 17;
+  contents.tail[1] = contents.tail[2] = contents.tail[3] = 0;
+  Bytes file = BuildPackage(contents);
   const UpdatePackage longer = LoadUpdatePackage(file);
   ASSERT_EQ(longer.parts.size(), 2u);
   EXPECT_EQ(longer.parts[1], Bytes(17, 0xEE));
 }
 
 TEST(UpdatePackage, EmptyPartIsCounted) {
-  PackageSpec spec;
-  spec.program = PatternBytes(10, 5);
-  spec.parts = {{}, PatternBytes(30, 6), {}};
-  spec.tail = Bytes(20, 0);  // keeps the last empty part clear of the ignored tail
-  Bytes file = BuildPackage(spec);
+  PackageContents contents;
+  contents.program = PatternBytes(10, 5);
+  contents.parts = {{}, PatternBytes(30, 6), {}};
+  contents.tail = Bytes(20, 0);  // keeps the last empty part clear of the ignored tail
+  Bytes file = BuildPackage(contents);
   const UpdatePackage package = LoadUpdatePackage(file);
   ASSERT_EQ(package.parts.size(), 3u);
   EXPECT_TRUE(package.parts[0].empty());
-  EXPECT_EQ(package.parts[1], spec.parts[1]);
+  EXPECT_EQ(package.parts[1], contents.parts[1]);
   EXPECT_TRUE(package.parts[2].empty());
 }
 
@@ -134,14 +134,14 @@ TEST(UpdatePackage, RefusesWrongSizeBeforeTheChecksum) {
   EXPECT_EQ(Refusal({}), kSizeError);
   EXPECT_EQ(Refusal(Bytes(19, 0)), kSizeError);
 
-  PackageSpec spec = ThreeParts(false);
-  spec.checksum = 12345;  // wrong as well: the size must be what is reported
+  PackageContents contents = ThreeParts(false);
+  contents.checksum = 12345;  // wrong as well: the size must be what is reported
   for (std::uint32_t length : {0u, 1621u, 1623u, 0xFFFFFFFFu}) {
-    spec.payloadLength = length;
-    EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError) << length;
+    contents.payloadLength = length;
+    EXPECT_EQ(Refusal(BuildPackage(contents)), kSizeError) << length;
   }
   // Refused before the payload pass: a scrambled file is left as stored.
-  PackageSpec scrambled = ThreeParts(true);
+  PackageContents scrambled = ThreeParts(true);
   scrambled.payloadLength = 1621;
   Bytes file = BuildPackage(scrambled);
   const Bytes stored = file;
@@ -151,9 +151,9 @@ TEST(UpdatePackage, RefusesWrongSizeBeforeTheChecksum) {
 
 TEST(UpdatePackage, RefusesWrongChecksumOfRightSize) {
   for (bool scrambled : {false, true}) {
-    PackageSpec spec = ThreeParts(scrambled);
-    spec.checksum = orvel::test::ByteSum(orvel::test::PlainPayload(spec)) + 1;
-    EXPECT_EQ(Refusal(BuildPackage(spec)), kChecksumError);
+    PackageContents contents = ThreeParts(scrambled);
+    contents.checksum = orvel::test::ByteSum(orvel::test::PlainPayload(contents)) + 1;
+    EXPECT_EQ(Refusal(BuildPackage(contents)), kChecksumError);
   }
   // A scrambled package whose flag was lost sums its stored bytes, which do not match.
   Bytes file = BuildPackage(ThreeParts(true));
@@ -163,20 +163,20 @@ TEST(UpdatePackage, RefusesWrongChecksumOfRightSize) {
 
 TEST(UpdatePackage, RefusesLengthsThatRunPastTheFile) {
   // Program length beyond the payload, with a checksum that is right.
-  PackageSpec spec;
-  spec.program = PatternBytes(100, 1);
-  spec.programLength = 101;
-  EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError);
-  spec.programLength = 0xFFFFFFFF;
-  EXPECT_EQ(Refusal(BuildPackage(spec)), kSizeError);
+  PackageContents contents;
+  contents.program = PatternBytes(100, 1);
+  contents.programLength = 101;
+  EXPECT_EQ(Refusal(BuildPackage(contents)), kSizeError);
+  contents.programLength = 0xFFFFFFFF;
+  EXPECT_EQ(Refusal(BuildPackage(contents)), kSizeError);
 
   // A part length one byte too long, and one so long that adding it would overflow.
   for (std::uint32_t length : {31u, 0xFFFFFFFFu, 0xFFFFFFFCu}) {
-    PackageSpec parts;
+    PackageContents parts;
     parts.parts = {PatternBytes(30, 2)};
     Bytes plain = orvel::test::PlainPayload(parts);
     orvel::protocol::PutU32(&plain[0], length);
-    PackageSpec raw;
+    PackageContents raw;
     raw.tail = plain;  // the whole payload as written, the program empty
     for (bool scrambled : {false, true}) {
       raw.scrambled = scrambled;
