@@ -710,9 +710,14 @@ void ScenarioShow(const std::wstring& exe, const std::wstring& folder, const std
   Sleep(500);
   RECT rect{};
   GetWindowRect(tool.dialog, &rect);
-  std::printf("rect %ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
-              rect.bottom - rect.top);
-  std::fflush(stdout);
+  // Screen coordinates of the dialog, for the screenshot script (the file appears complete).
+  const std::wstring rectFile = stopFile + L".rect";
+  if (FILE* out = _wfopen((rectFile + L".tmp").c_str(), L"wb")) {
+    std::fprintf(out, "%ld %ld %ld %ld\n", rect.left, rect.top, rect.right - rect.left,
+                 rect.bottom - rect.top);
+    std::fclose(out);
+    MoveFileExW((rectFile + L".tmp").c_str(), rectFile.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
   WaitFor([&] { return GetFileAttributesW(stopFile.c_str()) != INVALID_FILE_ATTRIBUTES; },
           static_cast<DWORD>(timeoutSec) * 1000);
   CloseWithKeyboard(tool);

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Runs OrvelTools.exe under Wine together with a simulated device: orvel-sim listens on 127.0.0.2
+# (a free port), and the tool starts in a folder whose Settings.ini points at it. Pick 127.0.0.1
+# as the interface. Ends orvel-sim when the tool is closed.
+#
+#   run-gui.sh [--windows-build DIR] [--sim PATH] [--folder DIR] [--seconds N] [-- orvel-sim options]
+#
+# Uses $DISPLAY, or a private Xvfb when there is none. Defaults: build/mingw-release, the first
+# orvel-sim in build/release or build/debug-asan, the folder build/run-gui. --seconds ends the tool
+# after N seconds (for unattended runs).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+# shellcheck source=gui-common.sh
+source "$here/gui-common.sh"
+
+windows_build=$root/build/mingw-release
+sim=
+folder=$root/build/run-gui
+seconds=
+sim_options=()
+while (($#)); do
+  case $1 in
+    --windows-build) windows_build=$2; shift 2 ;;
+    --sim) sim=$2; shift 2 ;;
+    --folder) folder=$2; shift 2 ;;
+    --seconds) seconds=$2; shift 2 ;;
+    --) shift; sim_options=("$@"); break ;;
+    -h | --help) sed -n '2,11p' "$0"; exit 0 ;;
+    *) echo "run-gui: unknown argument $1" >&2; exit 2 ;;
+  esac
+done
+if [ -z "$sim" ]; then
+  for candidate in "$root/build/release/sim/orvel-sim" "$root/build/debug-asan/sim/orvel-sim"; do
+    [ -x "$candidate" ] && sim=$candidate && break
+  done
+fi
+windows_build=$(realpath -m "$windows_build")
+folder=$(realpath -m "$folder")
+exe=$windows_build/app/OrvelTools.exe
+gui_find_wine || { echo "run-gui: Wine is not installed" >&2; exit 1; }
+[ -f "$exe" ] || { echo "run-gui: no $exe (build the mingw-release preset)" >&2; exit 1; }
+[ -x "$sim" ] || { echo "run-gui: no orvel-sim (build the release preset or pass --sim)" >&2; exit 1; }
+
+mkdir -p "$folder"
+trap gui_cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  gui_start_xvfb "$folder"
+  echo "run-gui: no display; running on a private Xvfb ($DISPLAY)"
+fi
+gui_prepare_prefix "$windows_build/wine-prefix"
+gui_start_sim "$sim" "$folder/device" "${sim_options[@]}"
+printf '127.0.0.2:%s' "$GUI_PORT" >"$folder/Settings.ini"
+echo "run-gui: orvel-sim on 127.0.0.2:$GUI_PORT (state in $folder/device); the tool runs in $folder"
+
+status=0
+(cd "$folder" && ${seconds:+timeout "$seconds"} "$WINE" "$exe") || status=$?
+echo "run-gui: OrvelTools.exe ended with exit code $status"
+exit "$status"
