@@ -15,3 +15,9 @@ if(ORVEL_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
   target_link_options(orvel_settings INTERFACE -fsanitize=address,undefined)
 endif()
+
+# GCC 12 reports false -Wrestrict overlaps inside std::string at -O2 and above (its bug 105651):
+# seen in the MinGW release build on plain string concatenation.
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU" AND CMAKE_CXX_COMPILER_VERSION VERSION_LESS 13)
+  target_compile_options(orvel_settings INTERFACE -Wno-restrict)
+endif()
