@@ -116,14 +116,19 @@ LRESULT CMainDlg::OnClose() {
     const int answer = ::MessageBoxW(m_hWnd, kCloseQuestion, kCloseCaption, kCloseQuestionStyle);
     // No (the default answer), or a question that could not be shown: the task goes on.
     if (answer != IDYES) return 0;
+    // Saved while the worker still runs: a thread stopped inside the heap or a file stream keeps
+    // their locks for good, and the save needs both. The controls are disabled during a task, so
+    // the values are those of the moment of the question either way.
+    SaveSettings();
     // The task may have ended while the question was open; its handle is then already closed.
     if (m_hTaskThread) {
       ::TerminateThread(m_hTaskThread, 0);
       ::CloseHandle(m_hTaskThread);
       m_hTaskThread = nullptr;
     }
+  } else {
+    SaveSettings();
   }
-  SaveSettings();
   DestroyWindow();
   ::PostQuitMessage(kExitCodeClosed);
   return 0;
