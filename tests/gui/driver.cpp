@@ -646,6 +646,7 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
   }
   std::printf("info: task took %llu ms, highest bar position seen %d\n",
               static_cast<unsigned long long>(GetTickCount64() - started), highest);
+  Expect(highest > 0, "the progress bar moved during the read");
   Expect(ToolWindows().size() == 1, "the task ended without a message box");
   Expect(tool.Idle(), "back to idle: bar at 0, idle text, controls enabled");
 
