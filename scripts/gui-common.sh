@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the scripts that run OrvelTools.exe under Wine: finding Wine, a private X server, a
 # private Wine prefix, orvel-sim, and cleaning all of it up. Source it; it defines functions only.
 
@@ -37,7 +38,6 @@ gui_wait() {
 
 GUI_XVFB_PID=
 GUI_SIM_PID=
-GUI_CLEANUP_DIRS=()
 
 # Starts a private X server on a free display and exports DISPLAY.
 gui_start_xvfb() {
@@ -50,7 +50,8 @@ gui_start_xvfb() {
     echo "Xvfb did not start (see $work/xvfb.log)" >&2
     return 1
   fi
-  export DISPLAY=":$(tr -d '[:space:]' <"$fdfile")"
+  DISPLAY=":$(tr -d '[:space:]' <"$fdfile")"
+  export DISPLAY
 }
 
 # Uses (and on first use creates) the Wine prefix; one creator at a time.
@@ -68,6 +69,7 @@ gui_prepare_prefix() {
 }
 
 # Starts orvel-sim on 127.0.0.2 with a free port (extra options after the folder); sets GUI_PORT.
+# shellcheck disable=SC2034  # GUI_PORT is for the sourcing script
 gui_start_sim() {
   local sim=$1 state=$2
   shift 2

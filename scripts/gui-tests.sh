@@ -9,7 +9,7 @@
 # outside CI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=gui-common.sh
+# shellcheck source=scripts/gui-common.sh
 source "$here/gui-common.sh"
 
 windows_build=$here/../build/mingw-release
@@ -40,7 +40,7 @@ missing() {
 }
 gui_find_wine || missing "Wine is not installed"
 command -v Xvfb >/dev/null || missing "Xvfb is not installed"
-[ -f "$exe" ] && [ -f "$driver" ] || missing "no $exe or $driver (build the mingw-release preset)"
+{ [ -f "$exe" ] && [ -f "$driver" ]; } || missing "no $exe or $driver (build the mingw-release preset)"
 [ -x "$sim" ] || missing "no orvel-sim at '$sim'"
 
 mkdir -p "$work"

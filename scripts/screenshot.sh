@@ -9,7 +9,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
-# shellcheck source=gui-common.sh
+# shellcheck source=scripts/gui-common.sh
 source "$here/gui-common.sh"
 
 windows_build=$root/build/mingw-release
