@@ -156,6 +156,10 @@ unsigned CUDPAsio::Available() {
     // (2 bytes) would then hide every datagram behind it for good; it can never be an answer, so
     // take it off the queue and look again.
     for (int dropped = 0; waiting < 2 && dropped < 16 && HasQueuedDatagram(*m_socket); ++dropped) {
+      // Count again now that a datagram is known to be queued: the first count may have been taken
+      // before it arrived, and a real answer must never be dropped for that.
+      waiting = m_socket->available();
+      if (waiting >= 2) break;
       DropDatagram(*m_socket);
       waiting = m_socket->available();
     }
