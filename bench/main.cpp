@@ -1,0 +1,254 @@
+// orvel-bench: how much the core's exchange costs over a bare request/answer round trip.
+//
+//   orvel-bench <path of orvel-sim> [rounds]
+//
+// Starts its own orvel-sim on 127.0.0.2, moves a program-sized region through the core
+// (CDeviceSession::WriteRegion over the real UDP link and the steady clock, one lease held: 960
+// Write blocks of 256 bytes and one of 4), then makes the same number of request/answer round trips
+// of the same sizes through a minimal UDP echo on loopback (plain sockets, a thread), and prints
+// both times and their ratio. With rounds > 1 each side runs that many times and the best time
+// counts.
+
+#include <atomic>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/child_process.h"
+#include "common/text.h"
+#include "device/device_session.h"
+#include "platform/clock.h"
+#include "platform/desktop.h"
+#include "protocol/packets.h"
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr const char* kDeviceAddress = "127.0.0.2";
+constexpr const char* kToolAddress = "127.0.0.1";
+constexpr std::uint32_t kProgramBase = 0x180000;
+constexpr int kRegionSize = 0x3C000 + 4;  // the image and its checksum word: 960 x 256 + 4
+
+// Boxes go to stderr; a box during the run means the run failed.
+class BenchDesktop final : public orvel::IDesktop {
+ public:
+  int ShowMessage(orvel::WindowHandle, const std::wstring& text, const std::wstring& caption,
+                  unsigned) override {
+    ++boxes;
+    std::fprintf(stderr, "box: %s: %s\n", orvel::ToUtf8(caption).c_str(),
+                 orvel::ToUtf8(text).c_str());
+    return mbox::kNo;
+  }
+  std::optional<std::wstring> ChooseFile(const orvel::FileChoice&) override { return {}; }
+  void SetProgressRange(orvel::WindowHandle, std::uint16_t) override {}
+  void SetProgressPos(orvel::WindowHandle, std::uint16_t) override {}
+  void SetStatusText(orvel::WindowHandle, const std::wstring&) override {}
+  int boxes = 0;
+};
+
+bool PortFree(std::uint16_t port) {
+  asio::io_context io;
+  for (const char* address : {kDeviceAddress, kToolAddress}) {
+    udp::socket socket(io, udp::v4());
+    boost::system::error_code error;
+    socket.bind(udp::endpoint(asio::ip::make_address_v4(address), port), error);
+    if (error) return false;
+  }
+  return true;
+}
+
+std::uint16_t PickPort(std::mt19937& random) {
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const auto port = static_cast<std::uint16_t>(20000 + random() % 12000);
+    if (PortFree(port)) return port;
+  }
+  throw std::runtime_error("no free port");
+}
+
+std::vector<std::uint8_t> Image() {
+  std::vector<std::uint8_t> image(kRegionSize);
+  for (std::size_t i = 0; i < image.size(); ++i)
+    image[i] = static_cast<std::uint8_t>((i * 29) ^ (i >> 9));
+  return image;
+}
+
+// The core's side: one lease, one WriteRegion over the whole region.
+double CoreSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image) {
+  BenchDesktop desktop;
+  orvel::SteadyClock clock;
+  CDeviceSession session(desktop, clock);
+  session.m_deviceAddress = 0x7F000002;
+  session.m_localAddress = 0x7F000001;
+  session.m_port = port;
+  session.m_timeLimit = 40;
+  const auto lease = session.GetLink();
+  const auto start = Clock::now();
+  session.WriteRegion(kProgramBase, image.data(), kRegionSize, true);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (desktop.boxes != 0) throw std::runtime_error("the core's transfer showed boxes");
+  return seconds;
+}
+
+// A minimal device: a thread answers every request with "OK" and the echoed address (the sim's
+// answer size), from the port it listens on, until it is destroyed. It counts requests that repeat
+// the address before them: resends, which a run on a quiet loopback should not have.
+class EchoDevice {
+ public:
+  explicit EchoDevice(std::uint16_t port)
+      : m_socket(m_io, udp::endpoint(asio::ip::make_address_v4(kDeviceAddress), port)),
+        m_thread([this] { Serve(); }) {}
+  // The thread waits in a blocking receive: a short datagram wakes it.
+  ~EchoDevice() {
+    m_stop = true;
+    boost::system::error_code error;
+    udp::socket waker(m_io, udp::v4());
+    const std::uint8_t wake = 0;
+    waker.send_to(asio::buffer(&wake, 1), m_socket.local_endpoint(), 0, error);
+    m_thread.join();
+  }
+  int Resends() const { return m_resends; }
+
+ private:
+  void Serve() {
+    std::uint8_t request[512];
+    std::uint8_t answer[6] = {'O', 'K'};
+    std::optional<std::uint32_t> last;
+    udp::endpoint from;
+    for (;;) {
+      boost::system::error_code error;
+      const std::size_t n = m_socket.receive_from(asio::buffer(request), from, 0, error);
+      if (m_stop) return;
+      if (error || n < 10) continue;
+      const std::uint32_t address = orvel::protocol::GetU32(request + 6);
+      if (last == address) ++m_resends;
+      last = address;
+      std::copy(request + 6, request + 10, answer + 2);
+      m_socket.send_to(asio::buffer(answer), from, 0, error);
+    }
+  }
+
+  asio::io_context m_io;
+  udp::socket m_socket;
+  std::atomic<bool> m_stop{false};
+  std::atomic<int> m_resends{0};
+  std::thread m_thread;
+};
+
+// The bare side: the same datagrams as the core sends, each answer taken with a blocking receive.
+double EchoSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image) {
+  EchoDevice echo(port);
+  asio::io_context io;
+  udp::socket client(io, udp::endpoint(asio::ip::make_address_v4(kToolAddress), port));
+  const udp::endpoint device(asio::ip::make_address_v4(kDeviceAddress), port);
+  std::uint8_t request[orvel::protocol::kRequestSize] = {0xAA, 0x55, 0x01, 0};
+  std::uint8_t answer[orvel::protocol::kAnswerSize];
+  const auto start = Clock::now();
+  for (int done = 0; done < kRegionSize;) {
+    const int n = std::min(kRegionSize - done, 256);
+    orvel::protocol::PutU16(request + 4, static_cast<std::uint16_t>(n));
+    orvel::protocol::PutU32(request + 6, kProgramBase + static_cast<std::uint32_t>(done));
+    std::copy(image.begin() + done, image.begin() + done + n, request + 10);
+    client.send_to(asio::buffer(request, 10 + static_cast<std::size_t>(n)), device);
+    udp::endpoint from;
+    client.receive_from(asio::buffer(answer), from);
+    done += n;
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The core against the bare echo: what the exchange itself costs, without the sim's share.
+double CoreOnEchoSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image, int& resends) {
+  EchoDevice echo(port);
+  const double seconds = CoreSeconds(port, image);
+  resends += echo.Resends();
+  return seconds;
+}
+
+bool SameFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                        std::istreambuf_iterator<char>()};
+  return bytes.size() == size && std::equal(bytes.begin(), bytes.end(), data);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2 || argc > 3) {
+    std::fprintf(stderr, "usage: orvel-bench <path of orvel-sim> [rounds]\n");
+    return 2;
+  }
+  const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
+  try {
+    std::mt19937 random(static_cast<unsigned>(Clock::now().time_since_epoch().count()));
+    const auto state =
+        std::filesystem::temp_directory_path() / ("orvel-bench-" + std::to_string(random()));
+    const std::uint16_t simPort = PickPort(random);
+    orvel::bench::ChildProcess sim(argv[1], {"--address", kDeviceAddress, "--port",
+                                             std::to_string(simPort), "--state", state.string()});
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (!std::filesystem::exists(state / "ready")) {
+      if (!sim.Running() || Clock::now() > deadline)
+        throw std::runtime_error("orvel-sim did not become ready");
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+
+    const auto image = Image();
+    double core = 1e9, echo = 1e9, coreOnEcho = 1e9;
+    int echoResends = 0;
+    for (int round = 0; round < rounds; ++round) {
+      core = std::min(core, CoreSeconds(simPort, image));
+      echo = std::min(echo, EchoSeconds(PickPort(random), image));
+      coreOnEcho = std::min(coreOnEcho, CoreOnEchoSeconds(PickPort(random), image, echoResends));
+    }
+
+    // The sim leaves what it received in its state folder when it stops.
+    const bool clean = sim.Stop();
+    // Every request the sim received, resends included.
+    std::size_t simRequests = 0;
+    {
+      std::ifstream log(state / "requests.log");
+      for (std::string line; std::getline(log, line);) ++simRequests;
+    }
+    const bool verified = clean && SameFile(state / "program.bin", image.data(), 0x3C000) &&
+                          SameFile(state / "checksum.bin", image.data() + 0x3C000, 4);
+    std::error_code ignored;
+    std::filesystem::remove_all(state, ignored);
+
+    const int blocks = (kRegionSize + 255) / 256;
+    std::printf("region: %d bytes in %d Write requests (best of %d)\n", kRegionSize, blocks,
+                rounds);
+    std::printf("core against orvel-sim: %.3f s (%.1f us per request)%s\n", core,
+                core * 1e6 / blocks,
+                verified ? ", device content verified" : (clean ? ", CONTENT DIFFERS" : ""));
+    std::printf("bare UDP echo:          %.3f s (%.1f us per request)\n", echo,
+                echo * 1e6 / blocks);
+    std::printf("core against the echo:  %.3f s (%.1f us per request)\n", coreOnEcho,
+                coreOnEcho * 1e6 / blocks);
+    std::printf("ratio core / echo:      %.2f (target at most 1.5)\n", core / echo);
+    if (clean) {
+      std::printf("resends: %zu to orvel-sim, %d to the echo (each costs an answer window)\n",
+                  simRequests - static_cast<std::size_t>(blocks) * rounds, echoResends);
+    }
+    return clean && !verified ? 1 : 0;
+  } catch (const CMBoxExeption& box) {
+    std::fprintf(stderr, "orvel-bench: %s: %s\n", orvel::ToUtf8(box.Caption()).c_str(),
+                 orvel::ToUtf8(box.Text()).c_str());
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "orvel-bench: %s\n", error.what());
+  }
+  return 1;
+}
