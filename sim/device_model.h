@@ -62,8 +62,9 @@ struct Reply {
   std::uint32_t address = 0;
   std::uint16_t length = 0;
   std::optional<Bytes> answer;  // nothing: the device keeps quiet
-  std::string note;             // why it kept quiet, or "stray" for a write outside every area
-  bool restart = false;         // the device restarts after this answer
+  std::string note;      // why it kept quiet; "stray" for a write outside every area; "data=XX" for
+                         // the data byte of ProgramStart
+  bool restart = false;  // the device restarts after this answer
 };
 
 class DeviceModel {
@@ -141,7 +142,11 @@ class DeviceModel {
         break;
       }
       case ServiceCommand::ProgramStart:
-        if (reply.length >= 1) m_programStart = data[0];
+        if (reply.length >= 1) {
+          m_programStart = data[0];
+          static constexpr char kHex[] = "0123456789ABCDEF";
+          reply.note = std::string("data=") + kHex[data[0] >> 4] + kHex[data[0] & 0x0F];
+        }
         reply.answer = Bytes{'O', 'K'};
         break;
       case ServiceCommand::PartDescriptor: {

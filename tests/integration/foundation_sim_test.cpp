@@ -144,7 +144,7 @@ TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
   ASSERT_EQ(log.size(), 4u);
   EXPECT_EQ(log[0], "1 0E 00000000 0 yes");
   EXPECT_EQ(log[1], "2 01 001BBF06 256 yes stray");
-  EXPECT_EQ(log[3], "4 0B 00000000 1 yes");
+  EXPECT_EQ(log[3], "4 0B 00000000 1 yes data=5A");
 }
 
 TEST(FoundationSim, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {

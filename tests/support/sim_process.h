@@ -17,7 +17,8 @@
 // ReadState before Stop() sees the last of these. The files: config.bin, program.bin,
 // checksum.bin, parts/part-N.bin, parts/part-N.desc, requests.log (one line per request:
 // "<seq> <command hex> <address hex> <length> <yes|no> [notes]"; the note "stray" marks a write
-// outside every known area), ready.
+// outside every known area, "data=XX" the data byte of ProgramStart; the full list of notes is in
+// sim/state_folder.h), ready.
 //
 // The destructor stops the sim (SIGTERM, then SIGKILL after 5 s) and removes the folder.
 // POSIX only. The sim's path is the compile definition ORVEL_SIM_PATH of the test target.
