@@ -72,7 +72,7 @@ struct Arguments {
   bool version = false;
 };
 
-// Strict A.B.C.D with every part 0..255; host order, first part in the most significant byte.
+// Strict A.B.C.D with every field 0..255; host order, first field in the most significant byte.
 std::optional<std::uint32_t> ParseAddress(std::string_view text) {
   std::uint32_t address = 0;
   int parts = 0;

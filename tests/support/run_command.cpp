@@ -68,6 +68,8 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
     return result;
   }
   if (child == 0) {
+    // A group of its own, so that a time-out ends whatever the program started too.
+    ::setpgid(0, 0);
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 ||
         ::dup2(errWrite.Get(), 2) < 0)
@@ -88,6 +90,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
       result.timedOut = true;
+      ::kill(-child, SIGKILL);
       ::kill(child, SIGKILL);
       break;
     }
@@ -116,6 +119,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
     if (done < 0 && errno != EINTR) break;
     if (Clock::now() >= deadline && !result.timedOut) {
       result.timedOut = true;
+      ::kill(-child, SIGKILL);
       ::kill(child, SIGKILL);
     }
     ::usleep(2000);

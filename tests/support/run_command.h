@@ -27,7 +27,8 @@ struct CommandResult {
 };
 
 // Runs program (a path, not searched in PATH) with args in workDir (the current directory when
-// empty). After timeLimit the program is killed with SIGKILL and timedOut is set.
+// empty). The program runs in a process group of its own; after timeLimit the whole group is killed
+// with SIGKILL and timedOut is set.
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workDir = {},
                          std::chrono::milliseconds timeLimit = std::chrono::seconds(60));
