@@ -94,13 +94,13 @@ class DeviceModel {
   Reply Handle(const std::uint8_t* datagram, std::size_t size) {
     namespace p = orvel::protocol;
     Reply reply;
-    if (size < p::kHeaderSize || datagram[0] != p::kMagic0 || datagram[1] != p::kMagic1) {
-      reply.note = "malformed";
-      return reply;
-    }
+    reply.note = "malformed";
+    if (size < p::kHeaderSize) return reply;
+    // The header's fields are taken even from a datagram that is refused, for the log.
     reply.command = datagram[2];
     reply.length = p::GetU16(datagram + 4);
     reply.address = p::GetU32(datagram + 6);
+    if (datagram[0] != p::kMagic0 || datagram[1] != p::kMagic1) return reply;
     const std::uint8_t* data = datagram + p::kHeaderSize;
     const std::size_t dataSize = size - p::kHeaderSize;
 
@@ -108,11 +108,9 @@ class DeviceModel {
     const std::size_t expected = command == ServiceCommand::Read        ? 0
                                  : command == ServiceCommand::PartBlock ? reply.length + 2u
                                                                         : reply.length;
-    if (dataSize != expected || reply.length > p::kMaxData) {
-      reply.note = "malformed";
-      return reply;
-    }
+    if (dataSize != expected || reply.length > p::kMaxData) return reply;
     reply.wellFormed = true;
+    reply.note.clear();
 
     switch (command) {
       case ServiceCommand::Read: {
