@@ -114,25 +114,26 @@ class DeviceModel {
 
     switch (command) {
       case ServiceCommand::Read: {
-        Bytes answer(reply.length);
-        for (std::uint32_t i = 0; i < reply.length; ++i) {
-          const std::uint8_t* cell = Locate(std::uint64_t{reply.address} + i);
-          answer[i] = cell ? *cell : 0;
-        }
+        Bytes answer(reply.length, 0);  // zeros where no area is
+        ForEachRun(reply.address, reply.length,
+                   [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
+                     if (cells) std::copy_n(cells, count, answer.begin() + offset);
+                   });
         AppendU32(answer, reply.address);
         reply.answer = std::move(answer);
         break;
       }
       case ServiceCommand::Write: {
         bool stray = false;
-        for (std::uint32_t i = 0; i < reply.length; ++i) {
-          if (std::uint8_t* cell = Locate(std::uint64_t{reply.address} + i)) {
-            *cell = data[i];
-          } else {
-            stray = true;
-            ++m_strayBytes;
-          }
-        }
+        ForEachRun(reply.address, reply.length,
+                   [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
+                     if (cells) {
+                       std::copy_n(data + offset, count, cells);
+                     } else {
+                       stray = true;
+                       m_strayBytes += count;
+                     }
+                   });
         if (stray) reply.note = "stray";
         Bytes answer{'O', 'K'};
         AppendU32(answer, reply.address);
@@ -205,16 +206,39 @@ class DeviceModel {
     return sum;
   }
 
-  // The cell behind a device address, or nothing outside the known areas. The address is taken
-  // wide so that a region running past 0xFFFFFFFF does not wrap into an area.
-  std::uint8_t* Locate(std::uint64_t address) {
-    if (address >= kConfigAddress && address < kConfigAddress + m_config.size())
-      return &m_config[address - kConfigAddress];
-    if (address >= kProgramBase && address < kProgramBase + kProgramSize)
-      return &m_program[address - kProgramBase];
-    if (address >= kChecksumAddress && address < kChecksumAddress + kChecksumSize)
-      return &m_checksum[address - kChecksumAddress];
-    return nullptr;
+  // Splits [address, address + length) into runs that lie in one area (cells points at the first)
+  // or outside every area (cells is null), and calls visit(offset in the request, cells, count)
+  // for each. Addresses are taken wide, so a region running past 0xFFFFFFFF does not wrap round.
+  template <typename Visit>
+  void ForEachRun(std::uint32_t address, std::size_t length, Visit visit) {
+    struct Area {
+      std::uint64_t begin;
+      std::uint8_t* cells;
+      std::size_t size;
+    };
+    // In ascending address order.
+    const Area areas[] = {{kConfigAddress, m_config.data(), m_config.size()},
+                          {kProgramBase, m_program.data(), m_program.size()},
+                          {kChecksumAddress, m_checksum.data(), m_checksum.size()}};
+    std::size_t done = 0;
+    while (done < length) {
+      const std::uint64_t at = std::uint64_t{address} + done;
+      std::size_t count = length - done;
+      std::uint8_t* cells = nullptr;
+      for (const Area& area : areas) {
+        if (at < area.begin) {
+          count = std::min<std::uint64_t>(count, area.begin - at);  // a gap before this area
+          break;
+        }
+        if (at < area.begin + area.size) {
+          cells = area.cells + (at - area.begin);
+          count = std::min<std::uint64_t>(count, area.begin + area.size - at);
+          break;
+        }
+      }
+      visit(done, cells, count);
+      done += count;
+    }
   }
 
   DeviceSettings m_settings;

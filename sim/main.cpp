@@ -1,19 +1,31 @@
 // orvel-sim: a simulated device for the tests and the benchmark. It answers the service requests
 // from one UDP socket, keeps what it was given in memory, leaves its state in a folder, and can
 // misbehave on purpose (see Usage()).
+//
+// One thread and a plain blocking receive with a short time-out: a request is answered without a
+// reactor's round of its own, and between requests the loop looks at the signals (SIGINT, SIGTERM)
+// and at the answers that --delay holds back. Nothing spins while the device is idle.
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <boost/asio/steady_timer.hpp>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <deque>
 #include <exception>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <memory>
 #include <random>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#include <sys/time.h>
+#endif
 
 #include "sim/device_model.h"
 #include "sim/options.h"
@@ -85,25 +97,78 @@ class Simulator {
     m_otherSocket.open(udp::v4());
     m_otherSocket.bind(udp::endpoint(address, 0));
     m_signals.async_wait([this](const boost::system::error_code& error, int) {
-      if (!error) Shutdown();
+      if (!error) m_stopping = true;
     });
     SaveState();
     const std::uint16_t port = m_socket.local_endpoint().port();
     m_state.MarkReady(port);
-    ReceiveNext();
     return port;
   }
 
+  // Serves requests until SIGINT or SIGTERM, then saves the state.
+  void Run() {
+    using namespace std::chrono;
+    auto nextLook = steady_clock::now();
+    while (!m_stopping) {
+      const auto now = steady_clock::now();
+      while (!m_heldBack.empty() && m_heldBack.front().due <= now) {
+        m_heldBack.front().send();
+        m_heldBack.pop_front();
+      }
+      if (now >= nextLook) {
+        m_io.poll();  // runs the signal handler, if a signal came
+        nextLook = now + milliseconds(kLookMs / 2);
+        if (m_stopping) break;
+      }
+      int waitMs = kLookMs;
+      if (!m_heldBack.empty()) {
+        const auto left = duration_cast<milliseconds>(m_heldBack.front().due - now).count();
+        waitMs = static_cast<int>(std::clamp<long long>(left + 1, 1, kLookMs));
+      }
+      SetReceiveTimeout(waitMs);
+      const long size = ReceiveOne();
+      if (size >= 0) OnDatagram(static_cast<std::size_t>(size));
+    }
+    Shutdown();
+  }
+
  private:
-  void ReceiveNext() {
-    m_socket.async_receive_from(asio::buffer(m_buffer), m_sender,
-                                [this](const boost::system::error_code& error, std::size_t size) {
-                                  if (error == asio::error::operation_aborted) return;
-                                  // Other errors (a reset reported for an earlier answer on
-                                  // some platforms) do not stop the device.
-                                  if (!error) OnDatagram(size);
-                                  ReceiveNext();
-                                });
+  static constexpr int kLookMs = 100;
+
+  // The longest a receive blocks, so that the loop comes round to signals and held-back answers.
+  void SetReceiveTimeout(int ms) {
+    if (ms == m_receiveTimeoutMs) return;
+    m_receiveTimeoutMs = ms;
+#ifdef _WIN32
+    const DWORD value = static_cast<DWORD>(ms);
+#else
+    timeval value{};
+    value.tv_sec = ms / 1000;
+    value.tv_usec = (ms % 1000) * 1000;
+#endif
+    ::setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO,
+                 reinterpret_cast<const char*>(&value), sizeof value);
+  }
+
+  // One datagram into m_buffer and its sender into m_sender; -1 after the time-out, a signal or an
+  // error (a reset reported for an earlier answer on some platforms), none of which stops the
+  // device. The socket's own call, since the library's blocking receive would wait past the
+  // time-out.
+  long ReceiveOne() {
+    udp::endpoint from;
+#ifdef _WIN32
+    int fromSize = static_cast<int>(from.capacity());
+    const int size = ::recvfrom(m_socket.native_handle(), reinterpret_cast<char*>(m_buffer.data()),
+                                static_cast<int>(m_buffer.size()), 0, from.data(), &fromSize);
+#else
+    socklen_t fromSize = static_cast<socklen_t>(from.capacity());
+    const ssize_t size = ::recvfrom(m_socket.native_handle(), m_buffer.data(), m_buffer.size(), 0,
+                                    from.data(), &fromSize);
+#endif
+    if (size < 0) return -1;
+    from.resize(static_cast<std::size_t>(fromSize));
+    m_sender = from;
+    return static_cast<long>(size);
   }
 
   void OnDatagram(std::size_t size) {
@@ -192,11 +257,10 @@ class Simulator {
       send();
       return;
     }
-    auto timer = std::make_shared<asio::steady_timer>(
-        m_io, std::chrono::milliseconds(m_options.faults.delayMs));
-    timer->async_wait([timer, send = std::move(send)](const boost::system::error_code& error) {
-      if (!error) send();
-    });
+    // Every answer waits the same time, so the queue stays in order of its due times.
+    m_heldBack.push_back(
+        {std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.faults.delayMs),
+         std::move(send)});
   }
 
   // Replaces the data of an answer by 0xEE and sets its echo (where it has one) to echo.
@@ -220,12 +284,12 @@ class Simulator {
     }
   }
 
+  // Answers still held back are not sent: the device is switched off.
   void Shutdown() {
     SaveState();
     boost::system::error_code ignored;
     m_socket.close(ignored);
     m_otherSocket.close(ignored);
-    m_io.stop();
   }
 
   asio::io_context& m_io;
@@ -242,6 +306,13 @@ class Simulator {
   std::uint64_t m_received = 0;
   std::optional<Bytes> m_previousAnswer;
   std::chrono::steady_clock::time_point m_restartingUntil{};
+  struct HeldBack {
+    std::chrono::steady_clock::time_point due;
+    std::function<void()> send;
+  };
+  std::deque<HeldBack> m_heldBack;
+  int m_receiveTimeoutMs = -1;
+  bool m_stopping = false;
 };
 
 std::optional<Bytes> ReadFile(const std::string& path) {
@@ -279,7 +350,7 @@ int main(int argc, char** argv) {
     asio::io_context io;
     Simulator simulator(io, *options, device, state);
     simulator.Start();
-    io.run();
+    simulator.Run();
     return 0;
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "orvel-sim: %s\n", failure.what());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "sim/device_model.h"
 
 namespace orvel::sim {
@@ -80,6 +82,27 @@ TEST(SimDeviceModel, RefusesWhatNoToolSends) {
   Reply top = Send(device, Request(ServiceCommand::Write, 4, 0xFFFFFFFE, {1, 2, 3, 4}));
   EXPECT_EQ(top.note, "stray");
   EXPECT_EQ(device.StrayBytes(), 4u);
+}
+
+TEST(SimDeviceModel, RequestsAcrossTheEdgesOfTheAreas) {
+  DeviceModel device({0, 5, true});
+  Bytes data(256);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i + 1);
+  // 100 bytes before the program area, 156 in it.
+  Reply reply = Send(device, Request(ServiceCommand::Write, 256, kProgramBase - 100, data));
+  EXPECT_EQ(reply.note, "stray");
+  EXPECT_EQ(device.StrayBytes(), 100u);
+  EXPECT_TRUE(std::equal(data.begin() + 100, data.end(), device.Program().begin()));
+  EXPECT_EQ(device.Program()[156], 0xFF);
+
+  // The last 16 bytes of the configuration area and 240 beyond it.
+  const std::uint32_t near = kConfigAddress + kConfigSizeOld - 16;
+  reply = Send(device, Request(ServiceCommand::Read, 256, near));
+  ASSERT_EQ(reply.answer->size(), 260u);
+  for (std::uint32_t i = 0; i < 16; ++i)
+    EXPECT_EQ((*reply.answer)[i], ConfigPattern(kConfigSizeOld - 16 + i));
+  EXPECT_EQ(Bytes(reply.answer->begin() + 16, reply.answer->begin() + 256), Bytes(240, 0));
+  EXPECT_EQ(protocol::GetU32(reply.answer->data() + 256), near);
 }
 
 TEST(SimDeviceModel, VersionRestartAndProgramStart) {
