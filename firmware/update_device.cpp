@@ -35,8 +35,9 @@ bool CDeviceSession::UpdateDevice() {
     m_progress.ResetPercent();
     PrepareTempFolder(m_tempDir);
     const auto path = Desktop().ChooseFile(kUpdateFile);
-    if (!path)
+    if (!path) {
       throw CMBoxExeption(L"Обновление прибора отменено.", L"Внимание!", mbox::kIconWarning);
+    }
 
     UpdatePackage package;
     {
