@@ -19,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <random>
+#include <string_view>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -328,6 +329,12 @@ std::optional<Bytes> ReadFile(const std::string& path) {
 
 int main(int argc, char** argv) {
   using namespace orvel::sim;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string_view(argv[i]) == "--help" || std::string_view(argv[i]) == "-h") {
+      std::fputs(Usage(), stdout);
+      return 0;
+    }
+  }
   std::string error;
   const auto options = ParseOptions(argc, argv, error);
   if (!options) {

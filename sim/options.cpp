@@ -32,11 +32,25 @@ bool ParseReal(const char* text, double min, double max, double& out) {
 }  // namespace
 
 const char* Usage() {
-  return "usage: orvel-sim --address A.B.C.D --port N --state DIR\n"
-         "  [--version-number N (0..255, default 111)] [--version-kind K (default 0)]\n"
-         "  [--no-version-answer] [--config FILE] [--restart-silence S]\n"
-         "  [--drop P] [--duplicate P] [--delay MS] [--late P] [--wrong-echo P]\n"
-         "  [--wrong-port P] [--stranger P] [--silent-after N] [--seed N]\n";
+  return "usage: orvel-sim --address A.B.C.D --port N --state DIR [options]\n"
+         "  --version-number N   answer to Version: major * 100 + minor (0..255, default 111);\n"
+         "                       major 0 gives a configuration area of 44660 bytes, else 44916\n"
+         "  --version-kind K     the kind byte of that answer (default 0)\n"
+         "  --no-version-answer  keep quiet on Version\n"
+         "  --config FILE        initial configuration area (default: a pattern)\n"
+         "  --restart-silence S  seconds of silence after answering Restart (default 0)\n"
+         "faults, each a probability 0..1 per answer (default 0), drawn from --seed N:\n"
+         "  --drop P             the answer is lost (the request is still carried out)\n"
+         "  --duplicate P        the answer goes out twice\n"
+         "  --late P             the answer to the previous request goes out first\n"
+         "  --wrong-echo P       a Read or Write answer echoes another address\n"
+         "  --wrong-port P       the answer comes from another port of the same address\n"
+         "  --stranger P         a junk datagram from another port goes out first\n"
+         "  --delay MS           every answer waits MS milliseconds\n"
+         "  --silent-after N     requests after the first N get nothing\n"
+         "The state folder gets config.bin, program.bin, checksum.bin, parts/, requests.log at\n"
+         "start, after every Restart and on SIGINT/SIGTERM; \"ready\" (the port) is written "
+         "last.\n";
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
