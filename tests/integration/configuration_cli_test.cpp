@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,17 @@ std::vector<std::string> Commands(const SimProcess& sim) {
   return commands;
 }
 
+// How many distinct addresses the device was sent this command for: a resend after a lost answer
+// is legitimate and counts once.
+std::size_t DistinctBlocks(const SimProcess& sim, const std::string& command) {
+  std::set<std::string> addresses;
+  for (const std::string& line : sim.RequestLog()) {
+    const auto first = line.find(' ');
+    if (line.compare(first + 1, 2, command) == 0) addresses.insert(line.substr(first + 4, 8));
+  }
+  return addresses.size();
+}
+
 TEST(ConfigurationCli, ReadConfigIsTheDeviceAreaByteForByte) {
   struct Case {
     std::vector<std::string> simArgs;
@@ -104,8 +116,7 @@ TEST(ConfigurationCli, ReadConfigIsTheDeviceAreaByteForByte) {
         std::string::npos;
     EXPECT_EQ(warned, c.warns) << result.err;
     EXPECT_TRUE(result.out.empty()) << result.out;
-    const auto commands = Commands(sim);
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "00"), c.size == 44660 ? 175 : 176);
+    EXPECT_EQ(DistinctBlocks(sim, "00"), c.size == 44660 ? 175u : 176u);
   }
 }
 
@@ -162,8 +173,7 @@ TEST(ConfigurationCli, WriteConfigLandsInTheAreaThenRestarts) {
     ASSERT_FALSE(commands.empty());
     EXPECT_EQ(commands.front(), "0E");
     EXPECT_EQ(commands.back(), "0C");
-    EXPECT_EQ(std::count(commands.begin(), commands.end(), "01"),
-              expected.size() == 44660 ? 175 : 176);
+    EXPECT_EQ(DistinctBlocks(sim, "01"), expected.size() == 44660 ? 175u : 176u);
   }
 }
 
