@@ -85,12 +85,14 @@ void ConsoleDesktop::DrawProgress() {
     std::snprintf(figures, sizeof figures, "%u/%u", unsigned{m_pos}, unsigned{m_max});
   }
   line += figures;
+  if (m_lineOpen && line == m_lastLine) return;  // nothing new to show
   // Characters, not bytes, decide how much of the old line is left to blank out.
   const std::size_t width = FromUtf8(line).size();
   const std::size_t blanks = m_lineWidth > width ? m_lineWidth - width : 0;
   std::fprintf(m_options.err, "\r%s%*s", line.c_str(), static_cast<int>(blanks), "");
   std::fflush(m_options.err);
   m_lineWidth = width;
+  m_lastLine = std::move(line);
   m_lineOpen = true;
 }
 

@@ -52,6 +52,7 @@ class ConsoleDesktop final : public IDesktop {
   std::wstring m_status;
   bool m_lineOpen = false;
   std::size_t m_lineWidth = 0;  // characters of the progress line drawn last
+  std::string m_lastLine;       // and the line itself
 };
 
 }  // namespace orvel

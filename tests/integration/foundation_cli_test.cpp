@@ -176,6 +176,28 @@ TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
   EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
+// Progress is drawn on a terminal only; `script` gives orvelctl one.
+TEST(FoundationCli, ProgressLineOnATerminalOnly) {
+  if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no /usr/bin/script for a terminal";
+  SimProcess sim({"--version-number", "111"});
+  ScratchFolder folder;
+  const auto args = Connect(sim, {"read-config", (folder.Path() / "plain.bin").string()});
+  const auto plain = Ctl(args);
+  EXPECT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(plain.err, "");
+
+  std::string line = ORVELCTL_PATH;
+  for (const auto& arg : Connect(sim, {"read-config", (folder.Path() / "tty.bin").string()}))
+    line += " '" + arg + "'";
+  const auto terminal = RunCommand("/usr/bin/script", {"-qec", line, "/dev/null"}, folder.Path(),
+                                   std::chrono::seconds(30));
+  EXPECT_EQ(terminal.exitCode, 0) << terminal.out;
+  // One line redrawn in place up to 100 %, ended once the task is over.
+  EXPECT_NE(terminal.out.find("\r1%"), std::string::npos) << terminal.out;
+  EXPECT_NE(terminal.out.find("\r100%\r\n"), std::string::npos) << terminal.out;
+  EXPECT_EQ(fs::file_size(folder.Path() / "tty.bin"), 44916u);
+}
+
 TEST(FoundationCli, APortTakenOnTheToolSideIsAFailedTask) {
   SimProcess sim;
   // Someone else holds the tool's address and port.

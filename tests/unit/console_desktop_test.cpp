@@ -104,6 +104,7 @@ TEST(ConsoleDesktop, ProgressIsDrawnOnATerminalAndEndsBeforeABox) {
   Console console(options);
   console.desktop->SetProgressRange(nullptr, 100);
   console.desktop->SetProgressPos(nullptr, 7);
+  console.desktop->SetProgressPos(nullptr, 7);  // the same line is not drawn again
   console.desktop->SetProgressPos(nullptr, 100);
   console.desktop->SetStatusText(nullptr, L"Обновление прибора...");
   console.desktop->SetProgressRange(nullptr, 38);
