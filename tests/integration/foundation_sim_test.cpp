@@ -62,11 +62,16 @@ class ToolSocket {
     return datagram;
   }
 
-  // Sends and returns every datagram that arrives until waitMs of quiet.
+  // Sends and returns the datagrams that arrive until quietMs of quiet (at most 16: the sim sends
+  // no more than 4 for one request).
   std::vector<Datagram> Ask(const Bytes& request, int quietMs = 150) {
     Send(request);
     std::vector<Datagram> all;
-    while (auto datagram = Receive(quietMs)) all.push_back(std::move(*datagram));
+    while (all.size() < 16) {
+      auto datagram = Receive(quietMs);
+      if (!datagram) break;
+      all.push_back(std::move(*datagram));
+    }
     return all;
   }
 
