@@ -1,4 +1,4 @@
-// version and restart: the two one-request commands of orvelctl.
+// version and restart: the two one-request commands of orvelctl, and what every command shares.
 #include <cstdio>
 #include <exception>
 
@@ -21,6 +21,15 @@ int RunShown(CliContext& context, Body body) {
 }
 
 }  // namespace
+
+bool TakeFile(CliContext& context, const char* command) {
+  if (!context.file) {
+    std::fprintf(stderr, "orvelctl: %s needs a file\n", command);
+    return false;
+  }
+  context.desktop.SetChosenFile(context.file);
+  return true;
+}
 
 int CmdVersion(CliContext& context) {
   return RunShown(context, [&] {

@@ -17,6 +17,10 @@ struct CliContext {
   std::optional<std::wstring> file;  // the command's file argument, when it takes one
 };
 
+// Hands the command's file argument to the desktop's file choice; false (after saying so on
+// stderr) when the command was given none.
+bool TakeFile(CliContext& context, const char* command);
+
 int CmdVersion(CliContext& context);
 int CmdRestart(CliContext& context);
 int CmdReadConfig(CliContext& context);    // cli/config_commands.cpp

@@ -1,22 +1,8 @@
 // read-config and write-config: the dialog's two configuration tasks, with the file taken from the
 // command line instead of a file dialog.
-#include <cstdio>
-
 #include "cli/commands.h"
 
 namespace orvel::cli {
-namespace {
-
-bool TakeFile(CliContext& context, const char* command) {
-  if (!context.file) {
-    std::fprintf(stderr, "orvelctl: %s needs a file\n", command);
-    return false;
-  }
-  context.desktop.SetChosenFile(context.file);
-  return true;
-}
-
-}  // namespace
 
 int CmdReadConfig(CliContext& context) {
   if (!TakeFile(context, "read-config")) return 2;

@@ -1,22 +1,8 @@
 // write-program and update: the dialog's two firmware tasks, with the file taken from the command
 // line instead of a file dialog.
-#include <cstdio>
-
 #include "cli/commands.h"
 
 namespace orvel::cli {
-namespace {
-
-bool TakeFile(CliContext& context, const char* command) {
-  if (!context.file) {
-    std::fprintf(stderr, "orvelctl: %s needs a file\n", command);
-    return false;
-  }
-  context.desktop.SetChosenFile(context.file);
-  return true;
-}
-
-}  // namespace
 
 int CmdWriteProgram(CliContext& context) {
   if (!TakeFile(context, "write-program")) return 2;

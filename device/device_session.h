@@ -1,8 +1,8 @@
 #pragma once
 // The one object through which everything that touches the device runs: the connection values of
 // the current task, the link and its lease, the device memory map, the progress reporter and the
-// window handles a task talks to the user through. Every task operation is one of its methods; their
-// bodies live in protocol/ and firmware/.
+// window handles a task talks to the user through. Every task operation is one of its methods;
+// their bodies live in protocol/ and firmware/.
 
 #include <cstdint>
 #include <memory>
@@ -50,7 +50,8 @@ class CDeviceSession {
   // The real session: a CUDPAsio link.
   CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock);
   // A session over another link (tests put a scripted device here).
-  CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock, std::unique_ptr<orvel::ILink> link);
+  CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock,
+                 std::unique_ptr<orvel::ILink> link);
   ~CDeviceSession();
   CDeviceSession(const CDeviceSession&) = delete;
   CDeviceSession& operator=(const CDeviceSession&) = delete;

@@ -14,7 +14,8 @@ class IClock {
   // Milliseconds of a steady clock (never CPU time).
   virtual std::int64_t NowMs() = 0;
   virtual void SleepMs(unsigned ms) = 0;
-  // Waits at most ms milliseconds for the link to have a datagram waiting; returns early when one is.
+  // Waits at most ms milliseconds for the link to have a datagram waiting; returns early when one
+  // is.
   virtual void WaitReadable(ILink& link, unsigned ms) = 0;
 };
 

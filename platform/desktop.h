@@ -12,10 +12,10 @@
 namespace orvel {
 
 struct FileChoice {
-  bool save = false;                // save dialog (true) or open dialog (false)
-  std::wstring defaultExtension;    // "bin", "hex", "update"
-  std::wstring filterDescription;   // "File configuration (*.bin)"
-  std::wstring filterPattern;       // "*.bin"
+  bool save = false;               // save dialog (true) or open dialog (false)
+  std::wstring defaultExtension;   // "bin", "hex", "update"
+  std::wstring filterDescription;  // "File configuration (*.bin)"
+  std::wstring filterPattern;      // "*.bin"
 };
 
 class IDesktop {
