@@ -413,7 +413,7 @@ void AnswerFileDialog(const Popup& dialog, const std::wstring& path) {
 
 // --- scenarios ---
 
-struct ControlSpec {
+struct ExpectedControl {
   int id;
   const wchar_t* className;
   const wchar_t* text;
@@ -421,7 +421,7 @@ struct ControlSpec {
 };
 
 void CheckTemplate(const Tool& tool) {
-  const ControlSpec controls[] = {
+  const ExpectedControl controls[] = {
       {kReadConfig, L"Button", L"Считать конфигурацию", WS_TABSTOP},
       {kWriteConfig, L"Button", L"Записать конфигурацию", WS_TABSTOP},
       {kWriteProgram, L"Button", L"Записать программу", WS_TABSTOP},
@@ -434,30 +434,30 @@ void CheckTemplate(const Tool& tool) {
       {kInterfacesLabel, L"Static", L"Сетевой интерфейс", SS_CENTER | WS_GROUP},
       {kStatus, L"Static", L"Ход выполнения задачи", SS_CENTER | WS_GROUP},
   };
-  for (const ControlSpec& spec : controls) {
-    HWND item = tool.Item(spec.id);
-    if (!item) Fail("control %d is missing", spec.id);
-    if (!SameText(ClassName(item), spec.className)) {
-      Fail("control %d has class %s", spec.id, Utf8(ClassName(item)).c_str());
+  for (const ExpectedControl& expected : controls) {
+    HWND item = tool.Item(expected.id);
+    if (!item) Fail("control %d is missing", expected.id);
+    if (!SameText(ClassName(item), expected.className)) {
+      Fail("control %d has class %s", expected.id, Utf8(ClassName(item)).c_str());
     }
     LONG style = GetWindowLongW(item, GWL_STYLE);
     // A border of the template shows as a 3-D client edge on an edit control; the progress control
     // drops the style altogether when it is created (it draws its own frame), so its border cannot
     // be read back from the window.
     if (GetWindowLongW(item, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) style |= WS_BORDER;
-    if (spec.id == kProgress) style |= WS_BORDER;
-    if ((style & spec.styles) != spec.styles || !(style & WS_VISIBLE)) {
-      Fail("control %d has styles %08lx, extended %08lx", spec.id,
+    if (expected.id == kProgress) style |= WS_BORDER;
+    if ((style & expected.styles) != expected.styles || !(style & WS_VISIBLE)) {
+      Fail("control %d has styles %08lx, extended %08lx", expected.id,
            static_cast<unsigned long>(style),
            static_cast<unsigned long>(GetWindowLongW(item, GWL_EXSTYLE)));
     }
-    if (spec.id == kReadConfig || spec.id == kWriteConfig || spec.id == kWriteProgram ||
-        spec.id == kUpdate) {
+    if (expected.id == kReadConfig || expected.id == kWriteConfig || expected.id == kWriteProgram ||
+        expected.id == kUpdate) {
       // No push button is the default button.
-      if ((style & 0x0F) != BS_PUSHBUTTON) Fail("button %d is a default button", spec.id);
+      if ((style & 0x0F) != BS_PUSHBUTTON) Fail("button %d is a default button", expected.id);
     }
-    if (spec.text && tool.ItemText(spec.id) != spec.text) {
-      Fail("control %d reads %s", spec.id, Quote(tool.ItemText(spec.id)).c_str());
+    if (expected.text && tool.ItemText(expected.id) != expected.text) {
+      Fail("control %d reads %s", expected.id, Quote(tool.ItemText(expected.id)).c_str());
     }
   }
   // The two labels without an identifier.
