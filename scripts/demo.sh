@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# The main job against the bundled simulated device: builds orvelctl and orvel-sim, starts a device
-# on 127.0.0.2, asks its version, reads its configuration into a file, writes it back (which also
-# restarts the device) and shows what the device now holds.
+# The main job against the bundled simulated device. Builds orvelctl and orvel-sim, then:
+#  1. asks a firmware 1.11 device (orvel-sim on 127.0.0.2) for its version;
+#  2. reads its configuration into a file;
+#  3. reads an older device's (firmware 0.05) configuration, in the older 44,660-byte layout;
+#  4. writes that older file into the 1.11 device, which converts it to the newer layout and
+#     restarts the device;
+#  5. writes a program image;
+# and checks what the device holds after each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -15,29 +20,51 @@ cmake --build --preset release -j "$(nproc)" --target orvelctl orvel-sim
 bin=build/release
 work=build/demo
 port=${ORVEL_DEMO_PORT:-40000}
-rm -rf "$work" && mkdir -p "$work/device"
+rm -rf "$work" && mkdir -p "$work"
 
-"$bin/sim/orvel-sim" --address 127.0.0.2 --port "$port" --version-number 111 --version-kind 0 \
-  --state "$work/device" &
-sim=$!
-trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -f "$work/device/ready" ] && break; sleep 0.05; done
-[ -f "$work/device/ready" ] || { echo "orvel-sim did not start" >&2; exit 1; }
-
-ctl() { "$bin/cli/orvelctl" -d 127.0.0.2 -p "$port" -i 127.0.0.1 "$@"; }
-
-echo "== device version"
-ctl version
-echo "== read the configuration into $work/config.bin"
-ctl read-config "$work/config.bin"
-ls -l "$work/config.bin"
-echo "== write it back (the device restarts afterwards)"
-ctl write-config "$work/config.bin"
-kill -TERM "$sim"; wait "$sim" || true
-trap - EXIT
-if cmp -s "$work/config.bin" "$work/device/config.bin"; then
-  echo "== the device's configuration area equals the file, byte for byte"
-else
-  echo "== the device's configuration area differs from the file" >&2
+sim_pid=
+start_device() {  # folder, version number
+  "$bin/sim/orvel-sim" --address 127.0.0.2 --port "$port" --version-number "$2" --state "$1" &
+  sim_pid=$!
+  for _ in $(seq 100); do [ -f "$1/ready" ] && return 0; sleep 0.05; done
+  echo "orvel-sim did not start" >&2
   exit 1
-fi
+}
+stop_device() {
+  [ -n "$sim_pid" ] || return 0
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=
+}
+trap stop_device EXIT
+ctl() { "$bin/cli/orvelctl" -d 127.0.0.2 -p "$port" -i 127.0.0.1 "$@"; }
+same() {  # what, file, device file
+  if cmp -s "$2" "$3"; then echo "   ok: $1"; else echo "   FAILED: $1" >&2; exit 1; fi
+}
+
+echo "== an older device (firmware 0.05): read its configuration"
+start_device "$work/old-device" 5
+ctl version
+ctl read-config "$work/old.bin"
+stop_device
+same "$(stat -c %s "$work/old.bin")-byte file equals the device's configuration area" \
+  "$work/old.bin" "$work/old-device/config.bin"
+
+echo "== a current device (firmware 1.11)"
+start_device "$work/device" 111
+ctl version
+echo "-- read its configuration"
+ctl read-config "$work/current.bin"
+echo "   $(stat -c %s "$work/current.bin") bytes in $work/current.bin"
+echo "-- write the older file into it (converted to the newer layout, then restart)"
+ctl write-config "$work/old.bin"
+echo "-- read the configuration back"
+ctl read-config "$work/converted.bin"
+echo "   $(stat -c %s "$work/converted.bin") bytes in $work/converted.bin"
+echo "-- write a program image"
+head -c 245760 /dev/urandom >"$work/program.hex"
+ctl write-program "$work/program.hex"
+stop_device
+same "the device holds the converted configuration" "$work/converted.bin" "$work/device/config.bin"
+same "the device holds the program image" "$work/program.hex" "$work/device/program.bin"
+echo "== done; the device's state is in $work/device"
