@@ -13,6 +13,7 @@ fi
 jobs=$(nproc)
 cmake --preset mingw-release
 cmake --build --preset mingw-release -j "$jobs"
+bash scripts/package-windows.sh
 cmake --preset debug-asan
 cmake --build --preset debug-asan -j "$jobs"
 
