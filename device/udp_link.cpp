@@ -67,6 +67,15 @@ bool HasQueuedDatagram(udp::socket& socket) {
 #endif
 }
 
+// Linux cuts a datagram longer than the receive buffer short without a word and reports the cut
+// length; asked with MSG_TRUNC it reports the datagram's real size instead, so that Receive can
+// refuse it as Windows does (WSAEMSGSIZE) on its own.
+#ifdef __linux__
+constexpr int kReceiveFlags = MSG_TRUNC;
+#else
+constexpr int kReceiveFlags = 0;
+#endif
+
 // Takes one datagram and forgets it; a failure here concerns only that datagram.
 void DropDatagram(udp::socket& socket) {
   std::array<std::uint8_t, CUDPAsio::kScratchSize> scratch;
@@ -177,7 +186,12 @@ unsigned CUDPAsio::Receive(std::uint8_t* buffer, std::uint16_t length) {
     if (!m_socket) return 0;
     std::array<std::uint8_t, kScratchSize> scratch{};
     udp::endpoint sender;
-    const std::size_t size = m_socket->receive_from(asio::buffer(scratch), sender, 0);
+    const std::size_t size = m_socket->receive_from(asio::buffer(scratch), sender, kReceiveFlags);
+    // Longer than any answer and only partly taken: an error, whoever sent it. The datagram is
+    // gone.
+    if (size > scratch.size()) {
+      throw boost::system::system_error(asio::error::message_size, "receive_from");
+    }
     // Only the device's own datagrams reach the caller's buffer: anything from another address or
     // port is consumed and dropped without touching it.
     if (sender != Endpoint(m_deviceAddress, m_port)) return 0;
