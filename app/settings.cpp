@@ -31,9 +31,13 @@ using File = std::unique_ptr<FILE, FileCloser>;
 
 void CMainDlg::LoadSettings() {
   if (File file{::_wfopen(kSettingsFileName, L"rt")}) {
-    // The record is short; anything after it is not read.
-    wchar_t text[64] = {};
-    if (!std::fgetws(text, static_cast<int>(std::size(text)), file.get())) text[0] = L'\0';
+    // The record is read across line ends as formatted input would read it (white space, line
+    // ends included, may stand before any number); a few lines are plenty for one short record.
+    std::wstring text;
+    wchar_t line[64] = {};
+    while (text.size() < 1024 && std::fgetws(line, static_cast<int>(std::size(line)), file.get())) {
+      text += line;
+    }
     file.reset();
 
     const orvel::app::SettingsRecord record = orvel::app::ParseSettingsRecord(text);

@@ -37,6 +37,14 @@ TEST(SettingsRecord, FieldsThatAreNotThereAreZero) {
   EXPECT_EQ(ParseSettingsRecord(L"1.2.3.4 :5").port, 0);
 }
 
+TEST(SettingsRecord, LineEndsBeforeANumberAreSkippedLikeSpaces) {
+  // A hand-edited file: an empty first line, the port on a line of its own.
+  const SettingsRecord record = ParseSettingsRecord(L"\n10.0.0.5:\n4001\n");
+  EXPECT_EQ(record.address, (Fields{10, 0, 0, 5}));
+  EXPECT_EQ(record.port, 4001);
+  EXPECT_EQ(ParseSettingsRecord(L"10.0.0.5\n:4001").port, 0);
+}
+
 TEST(SettingsRecord, SixteenBitFieldsWrapAsTheFileFormatReadsThem) {
   const SettingsRecord record = ParseSettingsRecord(L"65536.1.2.3:70000\r\nrest");
   EXPECT_EQ(record.address[0], 0);
