@@ -1,11 +1,7 @@
 // orvelctl read-config and write-config against orvel-sim over loopback, byte for byte.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -14,50 +10,18 @@
 #include "support/run_command.h"
 #include "support/scripted_session.h"
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using orvel::test::Bytes;
 using orvel::test::CommandResult;
+using orvel::test::PatternBytes;
+using orvel::test::ReadBytes;
 using orvel::test::SimProcess;
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvel-cli-config-XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~ScratchFolder() { fs::remove_all(m_path); }
-  const fs::path& Path() const { return m_path; }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_path)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-
- private:
-  fs::path m_path;
-};
-
-Bytes Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void Put(const fs::path& path, const Bytes& data) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-Bytes Pattern(std::size_t size, unsigned seed) {
-  Bytes data(size);
-  for (std::size_t i = 0; i < size; ++i) {
-    data[i] = static_cast<std::uint8_t>(i * 31 + i / 512 + seed);
-  }
-  return data;
-}
+using orvel::test::TempFolder;
+using orvel::test::WriteBytes;
 
 CommandResult Ctl(const SimProcess& sim, const char* command, const fs::path& file,
                   const fs::path& workDir) {
@@ -102,15 +66,15 @@ TEST(ConfigurationCli, ReadConfigIsTheDeviceAreaByteForByte) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.simArgs.back());
-    ScratchFolder folder;
+    TempFolder folder;
     SimProcess sim(c.simArgs);
-    const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+    const CommandResult result = Ctl(sim, "read-config", folder.path() / "out.bin", folder.path());
     ASSERT_TRUE(result.started);
     EXPECT_EQ(result.exitCode, 0) << result.err;
     sim.Stop();  // the request log is saved on the way out
     const Bytes area = sim.ReadState("config.bin");
     ASSERT_EQ(area.size(), c.size);
-    EXPECT_EQ(Slurp(folder.Path() / "out.bin"), area);
+    EXPECT_EQ(ReadBytes(folder.path() / "out.bin"), area);
     const bool warned =
         result.err.find("Нет данных о конфигурации прибора, обратитесь к разработчику.") !=
         std::string::npos;
@@ -121,26 +85,26 @@ TEST(ConfigurationCli, ReadConfigIsTheDeviceAreaByteForByte) {
 }
 
 TEST(ConfigurationCli, ReadConfigFromAConfigurationFile) {
-  ScratchFolder folder;
-  const Bytes image = Pattern(44916, 17);
-  Put(folder.Path() / "start.bin", image);
-  SimProcess sim({"--version-number", "111", "--config", (folder.Path() / "start.bin").string()});
-  const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+  TempFolder folder;
+  const Bytes image = PatternBytes(44916, 17);
+  WriteBytes(folder.path() / "start.bin", image);
+  SimProcess sim({"--version-number", "111", "--config", (folder.path() / "start.bin").string()});
+  const CommandResult result = Ctl(sim, "read-config", folder.path() / "out.bin", folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
-  EXPECT_EQ(Slurp(folder.Path() / "out.bin"), image);
+  EXPECT_EQ(ReadBytes(folder.path() / "out.bin"), image);
 }
 
 TEST(ConfigurationCli, DeviceSilentHalfWayLeavesTheEarlierFile) {
-  ScratchFolder folder;
-  const Bytes earlier = Pattern(1234, 3);
-  Put(folder.Path() / "out.bin", earlier);
+  TempFolder folder;
+  const Bytes earlier = PatternBytes(1234, 3);
+  WriteBytes(folder.path() / "out.bin", earlier);
   // The version query and 60 blocks are answered, then nothing: the no-answer error after 40 s.
   SimProcess sim({"--version-number", "111", "--silent-after", "61"});
-  const CommandResult result = Ctl(sim, "read-config", folder.Path() / "out.bin", folder.Path());
+  const CommandResult result = Ctl(sim, "read-config", folder.path() / "out.bin", folder.path());
   EXPECT_EQ(result.exitCode, 1) << result.err;
   EXPECT_NE(result.err.find("Ошибка обмена данными.: Нет ответа от прибора!"), std::string::npos)
       << result.err;
-  EXPECT_EQ(Slurp(folder.Path() / "out.bin"), earlier);
+  EXPECT_EQ(ReadBytes(folder.path() / "out.bin"), earlier);
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"out.bin"});
 }
 
@@ -153,11 +117,11 @@ TEST(ConfigurationCli, WriteConfigLandsInTheAreaThenRestarts) {
   const Case cases[] = {{"111", 44660, true}, {"5", 44660, false}, {"200", 44916, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
-    ScratchFolder folder;
-    const Bytes file = Pattern(c.fileSize, 40);
-    Put(folder.Path() / "in.bin", file);
+    TempFolder folder;
+    const Bytes file = PatternBytes(c.fileSize, 40);
+    WriteBytes(folder.path() / "in.bin", file);
     SimProcess sim({"--version-number", c.version});
-    const CommandResult result = Ctl(sim, "write-config", folder.Path() / "in.bin", folder.Path());
+    const CommandResult result = Ctl(sim, "write-config", folder.path() / "in.bin", folder.path());
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_TRUE(result.err.empty()) << result.err;
     sim.Stop();
@@ -178,11 +142,11 @@ TEST(ConfigurationCli, WriteConfigLandsInTheAreaThenRestarts) {
 }
 
 TEST(ConfigurationCli, OversizedImageIsRefusedAndTheRestartStillFollows) {
-  ScratchFolder folder;
-  Put(folder.Path() / "in.bin", Pattern(44917, 1));
+  TempFolder folder;
+  WriteBytes(folder.path() / "in.bin", PatternBytes(44917, 1));
   SimProcess sim({"--version-number", "111"});
   const Bytes before = sim.ReadState("config.bin");
-  const CommandResult result = Ctl(sim, "write-config", folder.Path() / "in.bin", folder.Path());
+  const CommandResult result = Ctl(sim, "write-config", folder.path() / "in.bin", folder.path());
   EXPECT_EQ(result.exitCode, 1);
   EXPECT_NE(result.err.find("Ошибка.: Размер файла конфигурации не верен."), std::string::npos)
       << result.err;

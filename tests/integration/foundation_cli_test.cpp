@@ -7,39 +7,23 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/run_command.h"
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace orvel::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvel-foundation-cli-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp");
-    m_path = pattern;
-  }
-  ~ScratchFolder() {
-    std::error_code ignored;
-    fs::remove_all(m_path, ignored);
-  }
-  const fs::path& Path() const { return m_path; }
-  void Write(const std::string& name, const std::string& text) const {
-    std::ofstream(m_path / name, std::ios::binary) << text;
-  }
-
- private:
-  fs::path m_path;
-};
+// The tool's settings record, as the dialog leaves it in the working folder.
+void WriteSettings(const TempFolder& folder, const std::string& text) {
+  WriteBytes(folder.path() / "Settings.ini", Bytes(text.begin(), text.end()));
+}
 
 CommandResult Ctl(const std::vector<std::string>& args, const fs::path& workDir = {}) {
   return RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(30));
@@ -109,7 +93,7 @@ TEST(FoundationCli, RestartAcknowledgedOrNot) {
 
 TEST(FoundationCli, BadUsageExitsTwoWithoutTouchingTheDevice) {
   SimProcess sim;
-  ScratchFolder empty;  // no Settings.ini here
+  TempFolder empty;  // no Settings.ini here
   const std::string port = std::to_string(sim.port());
   const std::vector<std::vector<std::string>> cases = {
       {"-d", "127.0.0.2", "-p", port, "--frobnicate", "version"},
@@ -133,7 +117,7 @@ TEST(FoundationCli, BadUsageExitsTwoWithoutTouchingTheDevice) {
     std::string joined;
     for (const auto& arg : args) joined += arg + " ";
     SCOPED_TRACE(joined);
-    const auto result = Ctl(args, empty.Path());
+    const auto result = Ctl(args, empty.path());
     EXPECT_EQ(result.exitCode, 2) << result.err;
     EXPECT_FALSE(result.err.empty());
     EXPECT_EQ(result.out, "");
@@ -155,24 +139,24 @@ TEST(FoundationCli, HelpAndOwnVersion) {
 TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
   SimProcess sim({"--version-number", "111"});
   const std::string port = std::to_string(sim.port());
-  ScratchFolder folder;
+  TempFolder folder;
   // As the dialog reads it: each address field taken modulo 256, no line end.
-  folder.Write("Settings.ini", "383.0.256.2:" + port);
-  auto result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.Path());
+  WriteSettings(folder, "383.0.256.2:" + port);
+  auto result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out, "1.11 (kind 0)\n");
 
   // Options win over the file.
-  folder.Write("Settings.ini", "10.9.8.7:1");
+  WriteSettings(folder, "10.9.8.7:1");
   result = Ctl({"-i", SimProcess::kToolAddress, "-d", SimProcess::kAddress, "-p", port, "version"},
-               folder.Path());
+               folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
 
   // A record without a port gives the address only.
-  folder.Write("Settings.ini", "127.0.0.2");
-  result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.Path());
+  WriteSettings(folder, "127.0.0.2");
+  result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.path());
   EXPECT_EQ(result.exitCode, 2);
-  result = Ctl({"-i", SimProcess::kToolAddress, "-p", port, "version"}, folder.Path());
+  result = Ctl({"-i", SimProcess::kToolAddress, "-p", port, "version"}, folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
 }
 
@@ -180,22 +164,22 @@ TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
 TEST(FoundationCli, ProgressLineOnATerminalOnly) {
   if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no /usr/bin/script for a terminal";
   SimProcess sim({"--version-number", "111"});
-  ScratchFolder folder;
-  const auto args = Connect(sim, {"read-config", (folder.Path() / "plain.bin").string()});
+  TempFolder folder;
+  const auto args = Connect(sim, {"read-config", (folder.path() / "plain.bin").string()});
   const auto plain = Ctl(args);
   EXPECT_EQ(plain.exitCode, 0) << plain.err;
   EXPECT_EQ(plain.err, "");
 
   std::string line = ORVELCTL_PATH;
-  for (const auto& arg : Connect(sim, {"read-config", (folder.Path() / "tty.bin").string()}))
+  for (const auto& arg : Connect(sim, {"read-config", (folder.path() / "tty.bin").string()}))
     line += " '" + arg + "'";
-  const auto terminal = RunCommand("/usr/bin/script", {"-qec", line, "/dev/null"}, folder.Path(),
+  const auto terminal = RunCommand("/usr/bin/script", {"-qec", line, "/dev/null"}, folder.path(),
                                    std::chrono::seconds(30));
   EXPECT_EQ(terminal.exitCode, 0) << terminal.out;
   // One line redrawn in place up to 100 %, ended once the task is over.
   EXPECT_NE(terminal.out.find("\r1%"), std::string::npos) << terminal.out;
   EXPECT_NE(terminal.out.find("\r100%\r\n"), std::string::npos) << terminal.out;
-  EXPECT_EQ(fs::file_size(folder.Path() / "tty.bin"), 44916u);
+  EXPECT_EQ(fs::file_size(folder.path() / "tty.bin"), 44916u);
 }
 
 TEST(FoundationCli, APortTakenOnTheToolSideIsAFailedTask) {

@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <fstream>
+#include <filesystem>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -17,11 +17,11 @@
 #include "protocol/packets.h"
 #include "support/run_command.h"
 #include "support/sim_process.h"
+#include "support/test_files.h"
 
 namespace orvel::test {
 namespace {
 
-using Bytes = std::vector<std::uint8_t>;
 namespace p = orvel::protocol;
 
 struct Datagram {
@@ -153,16 +153,13 @@ TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
 }
 
 TEST(FoundationSim, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {
-  const auto folder = std::filesystem::temp_directory_path() / "orvel-foundation-config.bin";
+  TempFolder folder;
+  const auto file = folder.path() / "config.bin";
   Bytes image(44660);
   for (std::size_t i = 0; i < image.size(); ++i) image[i] = static_cast<std::uint8_t>(i % 251);
-  {
-    std::ofstream out(folder, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(image.data()),
-              static_cast<std::streamsize>(image.size()));
-  }
-  SimProcess sim({"--version-number", "7", "--config", folder.string()});
-  std::filesystem::remove(folder);
+  WriteBytes(file, image);
+  SimProcess sim({"--version-number", "7", "--config", file.string()});
+  std::filesystem::remove(file);
   ToolSocket tool(sim.port());
 
   // The last 116 bytes of the area, and the first bytes beyond it, which are zeros.

@@ -1,12 +1,5 @@
 #include "support/package_builder.h"
 
-#include <atomic>
-#include <fstream>
-#include <iterator>
-#include <random>
-#include <stdexcept>
-#include <string>
-
 namespace orvel::test {
 
 using protocol::PutU32;
@@ -46,60 +39,10 @@ Bytes BuildPackage(const PackageContents& contents) {
   return file;
 }
 
-Bytes PatternBytes(std::size_t size, std::uint8_t seed) {
-  Bytes bytes(size);
-  for (std::size_t i = 0; i < size; ++i)
-    bytes[i] = static_cast<std::uint8_t>(seed + i * 7 + i / 251);
-  return bytes;
-}
-
 std::uint32_t ByteSum(const Bytes& bytes) {
   std::uint32_t sum = 0;
   for (std::uint8_t b : bytes) sum += b;
   return sum;
-}
-
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
-Bytes ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::runtime_error("cannot read " + path.string());
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TempFolder::TempFolder() {
-  static std::atomic<unsigned> counter{0};
-  std::random_device random;
-  const auto base = std::filesystem::temp_directory_path();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const auto candidate =
-        base / ("orvel-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-    if (std::filesystem::create_directory(candidate)) {
-      m_path = candidate;
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a temporary folder");
-}
-
-TempFolder::~TempFolder() {
-  std::error_code ignored;
-  std::filesystem::remove_all(m_path, ignored);
-}
-
-CurrentDirectory::CurrentDirectory(const std::filesystem::path& folder)
-    : m_previous(std::filesystem::current_path()) {
-  std::filesystem::current_path(folder);
-}
-
-CurrentDirectory::~CurrentDirectory() {
-  std::error_code ignored;
-  std::filesystem::current_path(m_previous, ignored);
 }
 
 }  // namespace orvel::test

@@ -5,15 +5,13 @@
 
 #include <array>
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <vector>
 
 #include "protocol/packets.h"
+#include "support/test_files.h"
 
 namespace orvel::test {
-
-using Bytes = std::vector<std::uint8_t>;
 
 struct PackageContents {
   DeviceVersion version{0, 111};
@@ -34,38 +32,7 @@ Bytes PlainPayload(const PackageContents& contents);
 // The whole file as stored.
 Bytes BuildPackage(const PackageContents& contents);
 
-// Deterministic filler bytes: (seed + i * 7 + i / 251) mod 256.
-Bytes PatternBytes(std::size_t size, std::uint8_t seed);
 // The sum of the bytes modulo 2^32.
 std::uint32_t ByteSum(const Bytes& bytes);
-
-void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
-Bytes ReadBytes(const std::filesystem::path& path);
-
-// A fresh folder under the system's temporary folder, removed with everything in it at the end.
-class TempFolder {
- public:
-  TempFolder();
-  ~TempFolder();
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-// Makes a folder the process's current directory for its lifetime (the update keeps its backup
-// under the current directory).
-class CurrentDirectory {
- public:
-  explicit CurrentDirectory(const std::filesystem::path& folder);
-  ~CurrentDirectory();
-  CurrentDirectory(const CurrentDirectory&) = delete;
-  CurrentDirectory& operator=(const CurrentDirectory&) = delete;
-
- private:
-  std::filesystem::path m_previous;
-};
 
 }  // namespace orvel::test

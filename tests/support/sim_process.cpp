@@ -8,9 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
@@ -27,12 +25,6 @@ constexpr std::uint16_t kPortCount = 12000;
 constexpr int kAttempts = 20;
 constexpr auto kReadyLimit = std::chrono::seconds(5);
 constexpr auto kStopLimit = std::chrono::seconds(5);
-
-std::filesystem::path MakeTemporaryFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "orvel-sim-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
-  return pattern;
-}
 
 // Waits for the child to end, at most until the deadline; true with its status when it did.
 bool WaitUntil(pid_t pid, Clock::time_point deadline, int& status) {
@@ -70,8 +62,7 @@ bool UdpPortFree(const char* address, std::uint16_t port) {
 
 SimProcess::SimProcess(std::vector<std::string> extraArgs, const std::string& simPath) {
   if (simPath.empty()) throw std::runtime_error("the path of orvel-sim is not known");
-  m_root = MakeTemporaryFolder();
-  m_stateDir = m_root / "state";
+  m_stateDir = m_root.path() / "state";
   std::mt19937 random(static_cast<unsigned>(::getpid()) ^
                       static_cast<unsigned>(Clock::now().time_since_epoch().count()));
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -79,8 +70,6 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs, const std::string& si
     if (!UdpPortFree(kAddress, port) || !UdpPortFree(kToolAddress, port)) continue;
     if (TryStart(simPath, extraArgs, port)) return;
   }
-  std::error_code ignored;
-  std::filesystem::remove_all(m_root, ignored);
   throw std::runtime_error("orvel-sim did not start (" + simPath + ")");
 }
 
@@ -126,11 +115,7 @@ bool SimProcess::TryStart(const std::string& simPath, const std::vector<std::str
   return true;
 }
 
-SimProcess::~SimProcess() {
-  Stop();
-  std::error_code ignored;
-  std::filesystem::remove_all(m_root, ignored);
-}
+SimProcess::~SimProcess() { Stop(); }
 
 int SimProcess::Stop() {
   if (m_pid <= 0) return m_exitStatus;
@@ -146,9 +131,7 @@ int SimProcess::Stop() {
 }
 
 std::vector<std::uint8_t> SimProcess::ReadState(const std::string& name) const {
-  std::ifstream in(m_stateDir / name, std::ios::binary);
-  if (!in) throw std::runtime_error("orvel-sim state has no " + name);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ReadBytes(m_stateDir / name);
 }
 
 std::string SimProcess::ReadStateText(const std::string& name) const {

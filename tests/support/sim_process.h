@@ -30,6 +30,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_files.h"
+
 #ifdef ORVEL_SIM_PATH
 #define ORVEL_TEST_SIM_PATH ORVEL_SIM_PATH
 #else
@@ -74,7 +76,7 @@ class SimProcess {
   pid_t m_pid = -1;
   int m_exitStatus = 0;
   std::uint16_t m_port = 0;
-  std::filesystem::path m_root;      // the temporary folder, removed by the destructor
+  TempFolder m_root;                 // removed with everything in it after the sim has stopped
   std::filesystem::path m_stateDir;  // m_root / "state"
 };
 

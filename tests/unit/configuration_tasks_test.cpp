@@ -2,10 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,60 +10,23 @@
 #include "protocol/configuration_image.h"
 #include "support/scripted_device.h"
 #include "support/scripted_session.h"
-
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-#endif
+#include "support/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using orvel::test::Bytes;
+using orvel::test::PatternBytes;
+using orvel::test::ReadBytes;
 using orvel::test::ScriptedDevice;
 using orvel::test::ScriptedSession;
+using orvel::test::TempFolder;
+using orvel::test::WriteBytes;
 
 constexpr std::uint32_t kConfigAddress = 0x147A0;
 const std::wstring kNoAnswer =
     L"Нет ответа от прибора!\nПроверьте состояние тампера прибора - тампер должен быть открыт.";
 orvel::WindowHandle const kOwner = reinterpret_cast<orvel::WindowHandle>(0x1001);
-
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = (fs::temp_directory_path() / "orvel-config-XXXXXX").string();
-    m_path = mkdtemp(pattern.data());
-  }
-  ~ScratchFolder() { fs::remove_all(m_path); }
-  std::wstring File(const char* name) const { return (m_path / name).wstring(); }
-  std::vector<std::string> Names() const {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(m_path)) {
-      names.push_back(entry.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
-  const fs::path& Path() const { return m_path; }
-
- private:
-  fs::path m_path;
-};
-
-Bytes Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-void Put(const fs::path& path, const Bytes& data) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
-}
-Bytes Pattern(std::size_t size, unsigned seed) {
-  Bytes data(size);
-  for (std::size_t i = 0; i < size; ++i)
-    data[i] = static_cast<std::uint8_t>(i * 13 + i / 256 + seed);
-  return data;
-}
 
 std::size_t Count(const orvel::test::ScriptedLink& link, ServiceCommand command) {
   return static_cast<std::size_t>(
@@ -89,7 +49,7 @@ void ExpectOneBox(const ScriptedSession& rig, const std::wstring& text, const st
 struct Rig {
   Rig() : device(*rig.link) {
     rig.session.m_hOwner = kOwner;
-    device.Store(kConfigAddress, Pattern(orvel::config::kNewImageSize + 256, 1));
+    device.Store(kConfigAddress, PatternBytes(orvel::config::kNewImageSize + 256, 1));
   }
   ScriptedSession rig;
   ScriptedDevice device;
@@ -108,7 +68,7 @@ TEST(ConfigurationRead, VersionChoosesTheSizeAndTheFileIsTheDeviceArea) {
                         {200, 44916, true}, {std::nullopt, 44660, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.number ? int{*c.number} : -1);
-    ScratchFolder folder;
+    TempFolder folder;
     Rig r;
     if (c.number) {
       r.device.version = {0x02, *c.number};
@@ -119,7 +79,7 @@ TEST(ConfigurationRead, VersionChoosesTheSizeAndTheFileIsTheDeviceArea) {
 
     EXPECT_TRUE(r.rig.session.ReadConfiguration());
     EXPECT_EQ(r.rig.session.m_memoryMap.configSize, c.size);
-    EXPECT_EQ(Slurp(folder.Path() / "config.bin"), r.device.Bytes(kConfigAddress, c.size));
+    EXPECT_EQ(ReadBytes(folder.path() / "config.bin"), r.device.Bytes(kConfigAddress, c.size));
     EXPECT_EQ(Count(*r.rig.link, ServiceCommand::Read), c.size == 44660 ? 175u : 176u);
     EXPECT_EQ(r.rig.desktop.LastProgressPos(), 100);
     if (c.warns) {
@@ -153,8 +113,8 @@ TEST(ConfigurationRead, CancelEndsAfterTheVersionQuery) {
 TEST(ConfigurationRead, DeviceSilentHalfWayLeavesTheEarlierFile) {
   for (bool existed : {true, false}) {
     SCOPED_TRACE(existed);
-    ScratchFolder folder;
-    if (existed) Put(folder.Path() / "config.bin", {'o', 'l', 'd'});
+    TempFolder folder;
+    if (existed) WriteBytes(folder.path() / "config.bin", {'o', 'l', 'd'});
     Rig r;
     r.device.silent = [](const auto& request) {
       return request.Command() == 0x00 && request.Address() >= kConfigAddress + 80 * 256;
@@ -165,7 +125,7 @@ TEST(ConfigurationRead, DeviceSilentHalfWayLeavesTheEarlierFile) {
     ExpectOneBox(r.rig, kNoAnswer, L"Ошибка обмена данными.", 0x30);
     EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
     if (existed) {
-      EXPECT_EQ(Slurp(folder.Path() / "config.bin"), (Bytes{'o', 'l', 'd'}));
+      EXPECT_EQ(ReadBytes(folder.path() / "config.bin"), (Bytes{'o', 'l', 'd'}));
       EXPECT_EQ(folder.Names(), std::vector<std::string>{"config.bin"});
     } else {
       EXPECT_TRUE(folder.Names().empty());
@@ -174,7 +134,7 @@ TEST(ConfigurationRead, DeviceSilentHalfWayLeavesTheEarlierFile) {
 }
 
 TEST(ConfigurationRead, UnwritablePathIsRefusedBeforeTheRead) {
-  ScratchFolder folder;
+  TempFolder folder;
   Rig r;
   r.rig.desktop.QueueFile(folder.File("missing-folder/config.bin"));
   EXPECT_FALSE(r.rig.session.ReadConfiguration());
@@ -185,36 +145,29 @@ TEST(ConfigurationRead, UnwritablePathIsRefusedBeforeTheRead) {
 
 #ifndef _WIN32
 TEST(ConfigurationRead, FailedFileWriteIsAnErrorAndKeepsTheFile) {
-  ScratchFolder folder;
+  TempFolder folder;
   const std::wstring path = folder.File("config.bin");
-  Put(folder.Path() / "config.bin", {1, 2, 3, 4});
+  WriteBytes(folder.path() / "config.bin", {1, 2, 3, 4});
   Rig r;
   r.rig.desktop.QueueFile(path);
   {
     // The disk takes only 4 KiB of the new file, as a full disk would.
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    const auto handler = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved;
-    limit.rlim_cur = 4096;
-    setrlimit(RLIMIT_FSIZE, &limit);
+    orvel::test::FileSizeLimit limit(4096);
     EXPECT_FALSE(r.rig.session.ReadConfiguration());
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, handler);
   }
   ExpectOneBox(r.rig, L"Не удаётся записать файл(ы):\n " + path, L"Ошибка записи файла!", 0x10);
-  EXPECT_EQ(Slurp(folder.Path() / "config.bin"), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(ReadBytes(folder.path() / "config.bin"), (Bytes{1, 2, 3, 4}));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"config.bin"});
   EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
 }
 #endif
 
 TEST(ConfigurationRead, BackupReadLeavesTheBarAlone) {
-  ScratchFolder folder;
+  TempFolder folder;
   Rig r;
   r.rig.session.ReadConfigurationToFile(DeviceVersion{0, 111}, folder.File("ConfBackup.bin"), true);
   EXPECT_TRUE(r.rig.desktop.ProgressCalls().empty());
-  EXPECT_EQ(Slurp(folder.Path() / "ConfBackup.bin"), r.device.Bytes(kConfigAddress, 44916));
+  EXPECT_EQ(ReadBytes(folder.path() / "ConfBackup.bin"), r.device.Bytes(kConfigAddress, 44916));
 }
 
 // --- write --------------------------------------------------------------------------------------
@@ -238,9 +191,9 @@ TEST(ConfigurationWrite, OlderFileIsConvertedOnlyForA111OrLaterMajor1Device) {
                         {44916, 111, false}, {44916, {}, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(c.fileSize) + " / " + (c.number ? std::to_string(*c.number) : "-"));
-    ScratchFolder folder;
-    const Bytes file = Pattern(c.fileSize, 7);
-    Put(folder.Path() / "in.bin", file);
+    TempFolder folder;
+    const Bytes file = PatternBytes(c.fileSize, 7);
+    WriteBytes(folder.path() / "in.bin", file);
     Rig r;
     r.device.Store(kConfigAddress, Bytes(44916 + 256, 0xEE));
     if (c.number) {
@@ -257,7 +210,7 @@ TEST(ConfigurationWrite, OlderFileIsConvertedOnlyForA111OrLaterMajor1Device) {
     EXPECT_EQ(Count(*r.rig.link, ServiceCommand::Write), expected.size() == 44660 ? 175u : 176u);
     EXPECT_EQ(r.rig.desktop.LastProgressPos(), 100);
     EXPECT_TRUE(r.rig.desktop.Boxes().empty());
-    EXPECT_EQ(Slurp(folder.Path() / "in.bin"), file);
+    EXPECT_EQ(ReadBytes(folder.path() / "in.bin"), file);
     ASSERT_EQ(r.rig.desktop.FileChoices().size(), 1u);
     EXPECT_FALSE(r.rig.desktop.FileChoices()[0].save);
     EXPECT_EQ(r.rig.desktop.FileChoices()[0].defaultExtension, L"bin");
@@ -271,8 +224,8 @@ TEST(ConfigurationWrite, ImageOfAWrongSizeIsRefusedBeforeAnyWrite) {
   for (std::size_t size :
        {std::size_t{0}, std::size_t{44659}, std::size_t{44917}, std::size_t{50000}}) {
     SCOPED_TRACE(size);
-    ScratchFolder folder;
-    Put(folder.Path() / "in.bin", Pattern(size, 3));
+    TempFolder folder;
+    WriteBytes(folder.path() / "in.bin", PatternBytes(size, 3));
     Rig r;
     r.rig.desktop.QueueFile(folder.File("in.bin"));
     EXPECT_FALSE(r.rig.session.WriteConfiguration());
@@ -284,8 +237,8 @@ TEST(ConfigurationWrite, ImageOfAWrongSizeIsRefusedBeforeAnyWrite) {
 }
 
 TEST(ConfigurationWrite, CancelOrAnUnreadableFileSendsNothing) {
-  ScratchFolder folder;
-  fs::create_directory(folder.Path() / "folder.bin");
+  TempFolder folder;
+  fs::create_directory(folder.path() / "folder.bin");
   const std::optional<std::wstring> choices[] = {std::nullopt, folder.File("missing.bin"),
                                                  folder.File("folder.bin")};
   for (const auto& choice : choices) {
@@ -305,8 +258,8 @@ TEST(ConfigurationWrite, CancelOrAnUnreadableFileSendsNothing) {
 }
 
 TEST(ConfigurationWrite, DeviceSilentHalfWayShowsTheNoAnswerBox) {
-  ScratchFolder folder;
-  Put(folder.Path() / "in.bin", Pattern(44916, 9));
+  TempFolder folder;
+  WriteBytes(folder.path() / "in.bin", PatternBytes(44916, 9));
   Rig r;
   r.device.silent = [](const auto& request) {
     return request.Command() == 0x01 && request.Address() >= kConfigAddress + 100 * 256;
@@ -315,14 +268,14 @@ TEST(ConfigurationWrite, DeviceSilentHalfWayShowsTheNoAnswerBox) {
   EXPECT_FALSE(r.rig.session.WriteConfiguration());
   ExpectOneBox(r.rig, kNoAnswer, L"Ошибка обмена данными.", 0x30);
   EXPECT_EQ(r.rig.desktop.LastProgressPos(), 0);
-  const Bytes image = Pattern(44916, 9);
+  const Bytes image = PatternBytes(44916, 9);
   EXPECT_EQ(r.device.Bytes(kConfigAddress, 100 * 256),
             Bytes(image.begin(), image.begin() + 100 * 256));
 }
 
 TEST(ConfigurationWrite, ImageWriteForTheUpdateLeavesTheBarAlone) {
   Rig r;
-  const Bytes image = Pattern(44916, 5);
+  const Bytes image = PatternBytes(44916, 5);
   r.rig.session.WriteConfigurationImage(image, true);
   EXPECT_TRUE(r.rig.desktop.ProgressCalls().empty());
   EXPECT_EQ(r.device.Bytes(kConfigAddress, image.size()), image);
@@ -330,18 +283,18 @@ TEST(ConfigurationWrite, ImageWriteForTheUpdateLeavesTheBarAlone) {
 }
 
 TEST(ConfigurationTempFolder, CreatedOnceThenReused) {
-  ScratchFolder folder;
+  TempFolder folder;
   Rig r;
-  r.rig.session.m_workDir = folder.Path().wstring() + L"/";
+  r.rig.session.m_workDir = folder.path().wstring() + L"/";
   std::wstring out;
-  EXPECT_EQ(r.rig.session.PrepareTempFolder(out), folder.Path().wstring() + L"/Temp/");
-  EXPECT_TRUE(fs::is_directory(folder.Path() / "Temp"));
-  Put(folder.Path() / "Temp" / "ConfBackup.bin", {1});
+  EXPECT_EQ(r.rig.session.PrepareTempFolder(out), folder.path().wstring() + L"/Temp/");
+  EXPECT_TRUE(fs::is_directory(folder.path() / "Temp"));
+  WriteBytes(folder.path() / "Temp" / "ConfBackup.bin", {1});
   std::wstring again;
   EXPECT_EQ(r.rig.session.PrepareTempFolder(again), out);
-  EXPECT_EQ(Slurp(folder.Path() / "Temp" / "ConfBackup.bin"), Bytes{1});
+  EXPECT_EQ(ReadBytes(folder.path() / "Temp" / "ConfBackup.bin"), Bytes{1});
 
-  r.rig.session.m_workDir = folder.Path().wstring() + L"/missing/";
+  r.rig.session.m_workDir = folder.path().wstring() + L"/missing/";
   try {
     r.rig.session.PrepareTempFolder(out);
     ADD_FAILURE() << "a folder under a missing one was created";
