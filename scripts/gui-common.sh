@@ -17,6 +17,15 @@ gui_find_wine() {
   return 1
 }
 
+# The native orvel-sim of the release build, else of the sanitizer build; empty when neither exists.
+gui_default_sim() {
+  local candidate
+  for candidate in "$1/build/release/sim/orvel-sim" "$1/build/debug-asan/sim/orvel-sim"; do
+    [ -x "$candidate" ] && printf '%s' "$candidate" && return 0
+  done
+  return 0
+}
+
 # A Linux path as Wine sees it through drive Z:.
 gui_winpath() {
   local path

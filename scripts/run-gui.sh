@@ -30,11 +30,7 @@ while (($#)); do
     *) echo "run-gui: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-if [ -z "$sim" ]; then
-  for candidate in "$root/build/release/sim/orvel-sim" "$root/build/debug-asan/sim/orvel-sim"; do
-    [ -x "$candidate" ] && sim=$candidate && break
-  done
-fi
+[ -n "$sim" ] || sim=$(gui_default_sim "$root")
 windows_build=$(realpath -m "$windows_build")
 folder=$(realpath -m "$folder")
 exe=$windows_build/app/OrvelTools.exe
