@@ -6,25 +6,28 @@
 #  4. writes that older file into the 1.11 device, which converts it to the newer layout and
 #     restarts the device;
 #  5. writes a program image;
+#  6. runs a whole device update from a package with a new program image and three parts;
 # and checks what the device holds after each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v cmake >/dev/null || ! [ -f /usr/include/boost/asio.hpp ]; then
+if ! command -v cmake >/dev/null || ! command -v python3 >/dev/null ||
+  ! [ -f /usr/include/boost/asio.hpp ]; then
   if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; else sudo bash scripts/install-deps.sh; fi
 fi
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target orvelctl orvel-sim
 
-bin=build/release
+bin=$PWD/build/release
 work=build/demo
 port=${ORVEL_DEMO_PORT:-40000}
 rm -rf "$work" && mkdir -p "$work"
 
 sim_pid=
-start_device() {  # folder, version number
-  "$bin/sim/orvel-sim" --address 127.0.0.2 --port "$port" --version-number "$2" --state "$1" &
+start_device() {  # folder, version number, further orvel-sim options
+  "$bin/sim/orvel-sim" --address 127.0.0.2 --port "$port" --version-number "$2" --state "$1" \
+    "${@:3}" &
   sim_pid=$!
   for _ in $(seq 100); do [ -f "$1/ready" ] && return 0; sleep 0.05; done
   echo "orvel-sim did not start" >&2
@@ -67,4 +70,31 @@ ctl write-program "$work/program.hex"
 stop_device
 same "the device holds the converted configuration" "$work/converted.bin" "$work/device/config.bin"
 same "the device holds the program image" "$work/program.hex" "$work/device/program.bin"
-echo "== done; the device's state is in $work/device"
+
+echo "== a device update (the device is silent for 2 s after its restart; the tool waits 3 s)"
+# A package: 20-byte header (payload length, byte sum, version 1.11, program length, plain),
+# then the program image and three length-prefixed parts.
+python3 - "$work" <<'PY'
+import os, struct, sys
+work = sys.argv[1]
+program = os.urandom(245760)
+parts = [os.urandom(n) for n in (1000, 10, 300)]
+payload = program + b"".join(struct.pack("<I", len(p)) + p for p in parts)
+header = struct.pack("<II", len(payload), sum(payload) % 2**32) + bytes([0, 0, 111, 0])
+header += struct.pack("<I", len(program)) + bytes(4)
+open(os.path.join(work, "new.update"), "wb").write(header + payload)
+open(os.path.join(work, "new-program.hex"), "wb").write(program)
+for i, part in enumerate(parts, 1):
+    open(os.path.join(work, "new-part-%d.bin" % i), "wb").write(part)
+PY
+start_device "$work/updated" 111 --restart-silence 2
+(cd "$work" && "$bin/cli/orvelctl" -d 127.0.0.2 -p "$port" -i 127.0.0.1 --restart-wait 3 \
+  update new.update)
+stop_device
+same "the configuration was backed up to $work/Temp/ConfBackup.bin" \
+  "$work/Temp/ConfBackup.bin" "$work/updated/config.bin"
+same "the device holds the new program" "$work/new-program.hex" "$work/updated/program.bin"
+for i in 1 2 3; do
+  same "the device holds part $i" "$work/new-part-$i.bin" "$work/updated/parts/part-$i.bin"
+done
+echo "== done; the devices' state is in $work"
