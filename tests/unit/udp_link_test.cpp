@@ -288,4 +288,42 @@ TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
+TEST_F(UdpLink, DatagramLongerThanTheReceiveBufferIsAnErrorAndIsGone) {
+  CUDPAsio link(desktop);
+  ASSERT_TRUE(link.Init(kDevice, port, kTool));
+  PlainSocket device(io, kDevice, port);
+  ASSERT_TRUE(device.Bound());
+  const auto waitForData = [&link] {
+    for (int i = 0; i < 20; ++i) {
+      link.WaitReadable(100);
+      if (link.Available() > 0) return true;
+    }
+    return false;
+  };
+
+  // 300 bytes from the device's own address and port, ending like a Read answer for address 0,
+  // then a proper 6-byte answer behind it.
+  Bytes oversize(300, 0x11);
+  oversize[296] = oversize[297] = oversize[298] = oversize[299] = 0;
+  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
+  const Bytes answer = {'O', 'K', 1, 2, 3, 4};
+  device.socket.send_to(asio::buffer(answer), At(kTool, port));
+
+  Bytes buffer(CUDPAsio::kScratchSize, 0xEE);
+  ASSERT_TRUE(waitForData());
+  EXPECT_EQ(link.Receive(buffer.data(), static_cast<std::uint16_t>(buffer.size())), 0u);
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  EXPECT_EQ(desktop.Boxes()[0].caption, L"Ошибка чтения пакета данных.");
+  EXPECT_EQ(desktop.Boxes()[0].owner, nullptr);
+  EXPECT_EQ(desktop.Boxes()[0].style, 0x10u);
+  EXPECT_FALSE(desktop.Boxes()[0].text.empty());
+  EXPECT_EQ(buffer, Bytes(CUDPAsio::kScratchSize, 0xEE)) << "a refused datagram reached the buffer";
+
+  // The long datagram is gone; the answer behind it comes next, whole.
+  ASSERT_TRUE(waitForData());
+  EXPECT_EQ(link.Receive(buffer.data(), 6), 6u);
+  EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 6), answer);
+  EXPECT_EQ(desktop.Boxes().size(), 1u);
+}
+
 }  // namespace
