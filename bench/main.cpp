@@ -85,20 +85,27 @@ std::vector<std::uint8_t> Image() {
   return image;
 }
 
-// The core's side: one lease, one WriteRegion over the whole region.
-double CoreSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image) {
+// A session of the core with the tool on 127.0.0.1 and the device on 127.0.0.2, both on port.
+struct BenchSession {
+  explicit BenchSession(std::uint16_t port) {
+    session.m_deviceAddress = 0x7F000002;
+    session.m_localAddress = 0x7F000001;
+    session.m_port = port;
+    session.m_timeLimit = 40;
+  }
   BenchDesktop desktop;
   orvel::SteadyClock clock;
-  CDeviceSession session(desktop, clock);
-  session.m_deviceAddress = 0x7F000002;
-  session.m_localAddress = 0x7F000001;
-  session.m_port = port;
-  session.m_timeLimit = 40;
-  const auto lease = session.GetLink();
+  CDeviceSession session{desktop, clock};
+};
+
+// The core's side: one lease, one WriteRegion over the whole region.
+double CoreSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image) {
+  BenchSession bench(port);
+  const auto lease = bench.session.GetLink();
   const auto start = Clock::now();
-  session.WriteRegion(kProgramBase, image.data(), kRegionSize, true);
+  bench.session.WriteRegion(kProgramBase, image.data(), kRegionSize, true);
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  if (desktop.boxes != 0) throw std::runtime_error("the core's transfer showed boxes");
+  if (bench.desktop.boxes != 0) throw std::runtime_error("the core's transfer showed boxes");
   return seconds;
 }
 
@@ -122,16 +129,11 @@ int ServeEcho(std::uint16_t port) {
 
 // Waits until the echo answers (one Write exchange, resent by the core until it does).
 void AwaitEcho(std::uint16_t port) {
-  BenchDesktop desktop;
-  orvel::SteadyClock clock;
-  CDeviceSession session(desktop, clock);
-  session.m_deviceAddress = 0x7F000002;
-  session.m_localAddress = 0x7F000001;
-  session.m_port = port;
+  BenchSession bench(port);
   const std::uint16_t limit = 10;
   const std::uint8_t probe = 0;
-  const auto lease = session.GetLink();
-  session.Exchange(limit, *lease, 0, ServiceCommand::Write, 1, &probe, nullptr);
+  const auto lease = bench.session.GetLink();
+  bench.session.Exchange(limit, *lease, 0, ServiceCommand::Write, 1, &probe, nullptr);
 }
 
 // The bare side: the same datagrams as the core sends, each answer taken with a blocking receive.
