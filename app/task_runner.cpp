@@ -112,6 +112,7 @@ void CMainDlg::PrepareConnection() {
   m_session.m_deviceAddress = address;
   m_session.m_port = orvel::app::PortFromText(WindowText(m_hPort, 5));
   m_session.m_localAddress = orvel::app::InterfaceAddressFromText(WindowText(m_hInterfaces, 15));
+  m_session.BeginTask();
 }
 
 LRESULT CMainDlg::OnTaskDone() {

@@ -239,6 +239,7 @@ int Run(const Arguments& arguments) {
   session.m_port = *arguments.port;
   session.m_localAddress = arguments.interfaceAddress;
   session.m_restartWaitSteps = arguments.restartWait;
+  session.BeginTask();
 
   orvel::cli::CliContext context{session, desktop, std::nullopt};
   if (arguments.file) context.file = WidePath(*arguments.file);

@@ -40,6 +40,8 @@ CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock,
 // Destroying m_link closes a socket that a lease may still hold open.
 CDeviceSession::~CDeviceSession() = default;
 
+void CDeviceSession::BeginTask() {}
+
 CDeviceSession::Lease CDeviceSession::GetLink() {
   if (Lease alive = m_lease.lock()) return alive;
 

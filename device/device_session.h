@@ -58,6 +58,10 @@ class CDeviceSession {
 
   // --- link (device/) ---
   Lease GetLink();
+  // Called once before every task, after the connection values are set (the dialog's
+  // PrepareConnection, orvelctl before its command): forgets what the session noted during the
+  // previous task.
+  void BeginTask();
 
   // --- exchange primitives (protocol/exchange.cpp) ---
   void Exchange(const std::uint16_t& timeLimit, orvel::ILink& link, std::uint32_t address,
