@@ -40,7 +40,7 @@ CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock,
 // Destroying m_link closes a socket that a lease may still hold open.
 CDeviceSession::~CDeviceSession() = default;
 
-void CDeviceSession::BeginTask() {}
+void CDeviceSession::BeginTask() { m_link->BeginTask(); }
 
 CDeviceSession::Lease CDeviceSession::GetLink() {
   if (Lease alive = m_lease.lock()) return alive;

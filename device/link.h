@@ -21,6 +21,8 @@ class ILink {
   virtual unsigned Receive(std::uint8_t* buffer, std::uint16_t length) = 0;
   // Blocks at most ms milliseconds until a datagram is waiting (or the link is closed).
   virtual void WaitReadable(unsigned ms) = 0;
+  // A new task begins: forget which errors were already reported during the previous one.
+  virtual void BeginTask() {}
 };
 
 }  // namespace orvel

@@ -6,8 +6,12 @@
 #include <boost/system/system_error.hpp>
 
 #ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+
+#include <cerrno>
 #endif
 
 #include <algorithm>
@@ -67,14 +71,40 @@ bool HasQueuedDatagram(udp::socket& socket) {
 #endif
 }
 
-// Linux cuts a datagram longer than the receive buffer short without a word and reports the cut
-// length; asked with MSG_TRUNC it reports the datagram's real size instead, so that Receive can
-// refuse it as Windows does (WSAEMSGSIZE) on its own.
-#ifdef __linux__
-constexpr int kReceiveFlags = MSG_TRUNC;
+// One datagram into buffer (at most size bytes) with its sender; returns the datagram's full size,
+// which is larger than size when it did not fit (and the rest of it is gone). Native calls, so that
+// the sender is known for a datagram that did not fit too: Linux reports the real size when asked
+// with MSG_TRUNC, Windows fails the call with WSAEMSGSIZE but still names the sender.
+std::size_t ReceiveFrom(udp::socket& socket, std::uint8_t* buffer, std::size_t size,
+                        udp::endpoint& sender) {
+  sockaddr_in from{};
+#ifdef _WIN32
+  int fromSize = sizeof from;
+  const int n =
+      ::recvfrom(socket.native_handle(), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
+                 reinterpret_cast<sockaddr*>(&from), &fromSize);
+  const int error = n < 0 ? ::WSAGetLastError() : 0;
+  const bool tooLong = error == WSAEMSGSIZE;
 #else
-constexpr int kReceiveFlags = 0;
+  socklen_t fromSize = sizeof from;
+  ssize_t n;
+  do {
+    n = ::recvfrom(socket.native_handle(), buffer, size, MSG_TRUNC,
+                   reinterpret_cast<sockaddr*>(&from), &fromSize);
+  } while (n < 0 && errno == EINTR);
+  const int error = n < 0 ? errno : 0;
+  const bool tooLong = false;
 #endif
+  if (error != 0 && !tooLong) {
+    throw boost::system::system_error(
+        boost::system::error_code(error, asio::error::get_system_category()), "receive_from");
+  }
+  sender =
+      from.sin_family == AF_INET
+          ? udp::endpoint(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)), ntohs(from.sin_port))
+          : udp::endpoint();
+  return tooLong ? size + 1 : static_cast<std::size_t>(n);
+}
 
 // Takes one datagram and forgets it; a failure here concerns only that datagram.
 void DropDatagram(udp::socket& socket) {
@@ -111,7 +141,19 @@ bool CUDPAsio::Connect() {
     m_socket->set_option(asio::socket_base::broadcast(false));
     const udp::endpoint local =
         m_localAddress != 0 ? Endpoint(m_localAddress, m_port) : udp::endpoint(udp::v4(), m_port);
-    m_socket->set_option(asio::socket_base::reuse_address(true));
+    // The port is never shared: a second tool on the same interface and port would take answers
+    // meant for this one. Linux refuses the second bind as long as neither socket asks for reuse;
+    // Windows lets a socket with SO_REUSEADDR take over a bound port unless the first one holds it
+    // exclusively.
+#ifdef _WIN32
+    const BOOL exclusive = TRUE;
+    if (::setsockopt(m_socket->native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                     reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+      throw boost::system::system_error(
+          boost::system::error_code(::WSAGetLastError(), asio::error::get_system_category()),
+          "set_option");
+    }
+#endif
     m_socket->set_option(asio::ip::multicast::enable_loopback(true));
     m_socket->set_option(asio::ip::multicast::hops(1));
     m_socket->bind(local);
@@ -186,15 +228,18 @@ unsigned CUDPAsio::Receive(std::uint8_t* buffer, std::uint16_t length) {
     if (!m_socket) return 0;
     std::array<std::uint8_t, kScratchSize> scratch{};
     udp::endpoint sender;
-    const std::size_t size = m_socket->receive_from(asio::buffer(scratch), sender, kReceiveFlags);
-    // Longer than any answer and only partly taken: an error, whoever sent it. The datagram is
-    // gone.
+    const std::size_t size = ReceiveFrom(*m_socket, scratch.data(), scratch.size(), sender);
+    // Only the device's own datagrams reach the caller's buffer: anything from another address or
+    // port is consumed and dropped without touching it, whatever its size, and without a word:
+    // anyone on the network can send them.
+    if (sender != Endpoint(m_deviceAddress, m_port)) return 0;
+    // Longer than any answer and only partly taken: an error, told once per task. The datagram is
+    // gone and the exchange goes on.
     if (size > scratch.size()) {
+      if (m_oversizeReported) return 0;
+      m_oversizeReported = true;
       throw boost::system::system_error(asio::error::message_size, "receive_from");
     }
-    // Only the device's own datagrams reach the caller's buffer: anything from another address or
-    // port is consumed and dropped without touching it.
-    if (sender != Endpoint(m_deviceAddress, m_port)) return 0;
     const std::size_t copied = std::min({std::size_t{length}, size, scratch.size()});
     if (copied > 0) std::memcpy(buffer, scratch.data(), copied);
     return static_cast<unsigned>(size);

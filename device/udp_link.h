@@ -30,6 +30,7 @@ class CUDPAsio final : public orvel::ILink {
   unsigned Available() override;
   unsigned Receive(std::uint8_t* buffer, std::uint16_t length) override;
   void WaitReadable(unsigned ms) override;
+  void BeginTask() override { m_oversizeReported = false; }
 
   static constexpr std::size_t kScratchSize = 288;
 
@@ -43,4 +44,6 @@ class CUDPAsio final : public orvel::ILink {
   std::uint16_t m_port = 0;
   boost::asio::io_service m_ioService;
   std::unique_ptr<boost::asio::ip::udp::socket> m_socket;
+  // A datagram from the device that did not fit is reported once per task, not once each.
+  bool m_oversizeReported = false;
 };

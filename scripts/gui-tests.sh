@@ -4,13 +4,15 @@
 #
 #   gui-tests.sh --windows-build DIR --sim PATH [--work DIR] [scenario ...]
 #
-# Scenarios: fresh port settings read silent (all when none is named). Exit status 0 when every
-# scenario passed, 1 when one failed, 77 (skipped) when Wine, Xvfb or the Windows build is missing
-# outside CI.
+# Scenarios: fresh port settings read silent, and link_port link_flood of wine-link-scenarios.sh
+# (all when none is named). Exit status 0 when every scenario passed, 1 when one failed, 77
+# (skipped) when Wine, Xvfb or the Windows build is missing outside CI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/gui-common.sh
 source "$here/gui-common.sh"
+# shellcheck source=scripts/wine-link-scenarios.sh
+source "$here/wine-link-scenarios.sh"
 
 windows_build=$here/../build/mingw-release
 sim=
@@ -25,7 +27,7 @@ while (($#)); do
     *) scenarios+=("$1"); shift ;;
   esac
 done
-((${#scenarios[@]})) || scenarios=(fresh port settings read silent)
+((${#scenarios[@]})) || scenarios=(fresh port settings read silent link_port link_flood)
 windows_build=$(realpath -m "$windows_build")
 work=$(realpath -m "${work:-$windows_build/gui-tests}")
 [ -z "$sim" ] || sim=$(realpath -m "$sim")

@@ -288,42 +288,72 @@ TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, DatagramLongerThanTheReceiveBufferIsAnErrorAndIsGone) {
-  CUDPAsio link(desktop);
-  ASSERT_TRUE(link.Init(kDevice, port, kTool));
+TEST_F(UdpLink, SecondLinkOnTheSamePortIsRefused) {
+  const auto lease = session.GetLink();
+  ScriptedDesktop otherDesktop;
+  CDeviceSession other(otherDesktop, clock);
+  other.m_deviceAddress = kDevice;
+  other.m_localAddress = kTool;
+  other.m_port = port;
+  EXPECT_THROW(other.GetLink(), CMBoxExeption);
+  ASSERT_EQ(otherDesktop.Boxes().size(), 1u);
+  EXPECT_EQ(otherDesktop.Boxes()[0].text,
+            L"Выбранный порт используется другой программой.\n"
+            L"Обычно разрешается одно использование адреса сокета.");
+  // Bound to every interface, the port is still refused while the first link holds it.
+  other.m_localAddress = 0;
+  EXPECT_THROW(other.GetLink(), CMBoxExeption);
+  EXPECT_FALSE(other.Link().IsOpen());
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+TEST_F(UdpLink, OversizedDatagramsAreDroppedAndOnlyTheDevicesAreReportedOncePerTask) {
   PlainSocket device(io, kDevice, port);
-  ASSERT_TRUE(device.Bound());
-  const auto waitForData = [&link] {
+  PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
+  ASSERT_TRUE(device.Bound() && otherPort.Bound());
+  session.BeginTask();
+  const auto lease = session.GetLink();
+  orvel::ILink& link = *lease;
+  Bytes buffer(CUDPAsio::kScratchSize, 0xEE);
+  // Takes the next datagram; its Receive result.
+  const auto next = [&] {
     for (int i = 0; i < 20; ++i) {
       link.WaitReadable(100);
-      if (link.Available() > 0) return true;
+      if (link.Available() > 0) {
+        return link.Receive(buffer.data(), static_cast<std::uint16_t>(buffer.size()));
+      }
     }
-    return false;
+    ADD_FAILURE() << "no datagram arrived";
+    return 0u;
   };
 
-  // 300 bytes from the device's own address and port, ending like a Read answer for address 0,
-  // then a proper 6-byte answer behind it.
+  // 300 bytes, ending like a Read answer for address 0, so that a cut copy would pass for one.
   Bytes oversize(300, 0x11);
   oversize[296] = oversize[297] = oversize[298] = oversize[299] = 0;
-  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
   const Bytes answer = {'O', 'K', 1, 2, 3, 4};
+  for (int i = 0; i < 3; ++i) otherPort.socket.send_to(asio::buffer(oversize), At(kTool, port));
+  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
+  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
   device.socket.send_to(asio::buffer(answer), At(kTool, port));
 
-  Bytes buffer(CUDPAsio::kScratchSize, 0xEE);
-  ASSERT_TRUE(waitForData());
-  EXPECT_EQ(link.Receive(buffer.data(), static_cast<std::uint16_t>(buffer.size())), 0u);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(next(), 0u) << i;
+  EXPECT_EQ(buffer, Bytes(CUDPAsio::kScratchSize, 0xEE)) << "a refused datagram reached the buffer";
+  // One box for the device's two, none for the stranger's; the answer behind them comes whole.
   ASSERT_EQ(desktop.Boxes().size(), 1u);
   EXPECT_EQ(desktop.Boxes()[0].caption, L"Ошибка чтения пакета данных.");
   EXPECT_EQ(desktop.Boxes()[0].owner, nullptr);
   EXPECT_EQ(desktop.Boxes()[0].style, 0x10u);
   EXPECT_FALSE(desktop.Boxes()[0].text.empty());
-  EXPECT_EQ(buffer, Bytes(CUDPAsio::kScratchSize, 0xEE)) << "a refused datagram reached the buffer";
-
-  // The long datagram is gone; the answer behind it comes next, whole.
-  ASSERT_TRUE(waitForData());
-  EXPECT_EQ(link.Receive(buffer.data(), 6), 6u);
+  EXPECT_EQ(next(), 6u);
   EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 6), answer);
-  EXPECT_EQ(desktop.Boxes().size(), 1u);
+
+  // The next task reports it again, once.
+  session.BeginTask();
+  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
+  device.socket.send_to(asio::buffer(oversize), At(kTool, port));
+  EXPECT_EQ(next(), 0u);
+  EXPECT_EQ(next(), 0u);
+  EXPECT_EQ(desktop.Boxes().size(), 2u);
 }
 
 }  // namespace
