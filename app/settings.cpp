@@ -41,6 +41,11 @@ void CMainDlg::LoadSettings() {
     file.reset();
 
     const orvel::app::SettingsRecord record = orvel::app::ParseSettingsRecord(text);
+    // A record that names no device is no record: the controls stay empty, as without the file.
+    if (record.outOfRange) {
+      FillInterfaceList();
+      return;
+    }
     ::SendMessageW(m_hAddress, IPM_SETADDRESS, 0,
                    static_cast<LPARAM>(orvel::app::PackAddress(record.address)));
     wchar_t port[8] = {};

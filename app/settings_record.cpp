@@ -1,5 +1,6 @@
 #include "app/settings_record.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace orvel::app {
@@ -13,7 +14,9 @@ class FieldReader {
  public:
   explicit FieldReader(std::wstring_view text) : m_text(text) {}
 
-  bool Number(std::uint16_t& out) {
+  // max: the largest value the field may hold; a larger one (or a negative one) is noted in
+  // outOfRange, which the 16-bit value alone could not show.
+  bool Number(std::uint16_t& out, unsigned max = 0xFFFF) {
     std::size_t i = m_pos;
     while (i < m_text.size() && std::iswspace(static_cast<wint_t>(m_text[i]))) ++i;
     bool negative = false;
@@ -23,15 +26,21 @@ class FieldReader {
     }
     const std::size_t firstDigit = i;
     std::uint16_t value = 0;
+    unsigned long long wide = 0;
     while (i < m_text.size() && m_text[i] >= L'0' && m_text[i] <= L'9') {
-      value = static_cast<std::uint16_t>(value * 10u + static_cast<unsigned>(m_text[i] - L'0'));
+      const unsigned digit = static_cast<unsigned>(m_text[i] - L'0');
+      value = static_cast<std::uint16_t>(value * 10u + digit);
+      wide = std::min(wide * 10 + digit, 1ull << 32);
       ++i;
     }
     if (i == firstDigit) return false;
     out = negative ? static_cast<std::uint16_t>(0u - value) : value;
+    if (wide > max || (negative && wide != 0)) outOfRange = true;
     m_pos = i;
     return true;
   }
+
+  bool outOfRange = false;
 
   bool Literal(wchar_t c) {
     if (m_pos >= m_text.size() || m_text[m_pos] != c) return false;
@@ -44,11 +53,11 @@ class FieldReader {
   std::size_t m_pos = 0;
 };
 
-// Reads up to four dotted fields; returns how many were read.
-int ReadDotted(FieldReader& reader, std::array<std::uint16_t, 4>& fields) {
+// Reads up to four dotted fields, each at most max; returns how many were read.
+int ReadDotted(FieldReader& reader, std::array<std::uint16_t, 4>& fields, unsigned max = 0xFFFF) {
   for (int i = 0; i < 4; ++i) {
     if (i > 0 && !reader.Literal(L'.')) return i;
-    if (!reader.Number(fields[static_cast<std::size_t>(i)])) return i;
+    if (!reader.Number(fields[static_cast<std::size_t>(i)], max)) return i;
   }
   return 4;
 }
@@ -58,7 +67,11 @@ int ReadDotted(FieldReader& reader, std::array<std::uint16_t, 4>& fields) {
 SettingsRecord ParseSettingsRecord(std::wstring_view text) {
   SettingsRecord record;
   FieldReader reader(text);
-  if (ReadDotted(reader, record.address) == 4 && reader.Literal(L':')) reader.Number(record.port);
+  record.fieldsRead = ReadDotted(reader, record.address, 0xFF);
+  if (record.fieldsRead == 4 && reader.Literal(L':') && reader.Number(record.port)) {
+    record.fieldsRead = 5;
+  }
+  record.outOfRange = reader.outOfRange;
   return record;
 }
 

@@ -13,6 +13,10 @@ namespace orvel::app {
 struct SettingsRecord {
   std::array<std::uint16_t, 4> address{};
   std::uint16_t port = 0;
+  int fieldsRead = 0;  // 0..5: the address fields, then the port
+  // A field read is no address byte (0..255) or no port (0..65535): the record names no device
+  // and counts as no record at all.
+  bool outOfRange = false;
 };
 
 // Reads "a.b.c.d:port" from the start of the text as unsigned 16-bit decimal fields; the reading

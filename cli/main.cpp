@@ -15,10 +15,13 @@
 #include <io.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
 
+#include "app/settings_record.h"
 #include "cli/commands.h"
+#include "common/file_io.h"
 #include "common/text.h"
 #include "platform/clock.h"
 
@@ -31,8 +34,9 @@ constexpr const char* kUsage =
     "usage: orvelctl [options] <command> [file]\n"
     "commands:\n"
     "  version                 print the device version: <major>.<minor> (kind <k>)\n"
-    "  read-config <out.bin>   read the configuration into a file\n"
-    "  write-config <in.bin>   write a configuration file, then ask for a restart\n"
+    "  read-config <out.bin>   read the configuration into a file (- standard output)\n"
+    "  write-config <in.bin>   write a configuration file, then ask for a restart (- standard\n"
+    "                          input, as for the next two)\n"
     "  write-program <in.hex>  write a program image\n"
     "  update <in.update>      run the whole device update\n"
     "  restart                 ask the device to restart\n"
@@ -43,7 +47,8 @@ constexpr const char* kUsage =
     "  --retries N             how often the update may retry a failed part without asking\n"
     "  --restart-wait S        seconds to wait for the device after its restart (default 29)\n"
     "  -h, --help              this text\n"
-    "  --version               the version of orvelctl\n";
+    "  --version               the version of orvelctl\n"
+    "  --                      ends the options (for a file whose name begins with -)\n";
 
 struct Command {
   const char* name;
@@ -108,22 +113,25 @@ std::optional<unsigned long> ParseNumber(std::string_view text, unsigned long ma
 }
 
 // "Settings.ini" of the current directory, read as the dialog reads it: one record
-// "%hu.%hu.%hu.%hu:%hu", each address field taken modulo 256. The address counts only when all
-// four fields were read, the port only when it was read too.
-void ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint16_t>& port) {
-  std::FILE* file = std::fopen("Settings.ini", "rb");
-  if (!file) return;
-  char text[128] = {};
-  const std::size_t size = std::fread(text, 1, sizeof text - 1, file);
-  std::fclose(file);
-  text[size] = '\0';
-  unsigned short a = 0, b = 0, c = 0, d = 0, p = 0;
-  const int fields = std::sscanf(text, "%hu.%hu.%hu.%hu:%hu", &a, &b, &c, &d, &p);
-  if (fields >= 4 && !device) {
-    device = (std::uint32_t{a} % 256) << 24 | (std::uint32_t{b} % 256) << 16 |
-             (std::uint32_t{c} % 256) << 8 | (std::uint32_t{d} % 256);
+// "a.b.c.d:port". The address counts only when all four fields were read, the port only when it was
+// read too. False for a record that names no device (a field out of range); a file that is no plain
+// file is not opened at all and counts as missing.
+bool ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint16_t>& port) {
+  std::vector<std::uint8_t> bytes;
+  switch (orvel::ReadWholeFile(L"Settings.ini", bytes, 4096)) {
+    case orvel::ReadStatus::Ok:
+      break;
+    case orvel::ReadStatus::TooLarge:
+      return false;
+    default:
+      return true;
   }
-  if (fields == 5 && !port && p != 0) port = p;
+  const std::wstring text(bytes.begin(), bytes.end());
+  const orvel::app::SettingsRecord record = orvel::app::ParseSettingsRecord(text);
+  if (record.outOfRange) return false;
+  if (record.fieldsRead >= 4 && !device) device = orvel::app::PackAddress(record.address);
+  if (record.fieldsRead == 5 && !port && record.port != 0) port = record.port;
+  return true;
 }
 
 int UsageError(const std::string& message) {
@@ -134,8 +142,17 @@ int UsageError(const std::string& message) {
 // Fills arguments; returns 0, or the exit status of a usage error (already reported).
 int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
   std::vector<std::string> positional;
+  bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i];
+    if (optionsEnded) {
+      positional.push_back(name);
+      continue;
+    }
+    if (name == "--") {
+      optionsEnded = true;
+      continue;
+    }
     std::optional<std::string> inlineValue;
     if (name.starts_with("--") && name.find('=') != std::string::npos) {
       inlineValue = name.substr(name.find('=') + 1);
@@ -197,7 +214,9 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
     return UsageError("unexpected argument " + positional[expected]);
   if (out.command->takesFile) out.file = positional[1];
 
-  ReadSettings(out.device, out.port);
+  if (!(out.device && out.port) && !ReadSettings(out.device, out.port)) {
+    return UsageError("Settings.ini holds no valid record a.b.c.d:port; give -d and -p");
+  }
   if (!out.device) return UsageError("no device address: give -d or put it in Settings.ini");
   if (!out.port) return UsageError("no device port: give -p or put it in Settings.ini");
   return 0;
@@ -220,8 +239,48 @@ std::wstring WidePath(const std::string& path) {
   ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), size);
   return wide;
 #else
-  return orvel::FromUtf8(path);
+  // The bytes as given, even when they are no UTF-8: they go back to the system unchanged.
+  return orvel::PathFromBytes(path);
 #endif
+}
+
+// SIGINT and SIGTERM (Ctrl+C, a closed console) end the process, but not before the temporary file
+// of an output still being written is gone.
+#ifdef _WIN32
+BOOL WINAPI OnConsoleStop(DWORD) {
+  orvel::RemovePendingTemporaryFile();
+  return FALSE;  // the default handler ends the process
+}
+
+void RemoveTemporaryFilesOnStop() { ::SetConsoleCtrlHandler(OnConsoleStop, TRUE); }
+#else
+extern "C" void OnStopSignal(int signal) {
+  orvel::RemovePendingTemporaryFile();
+  // The handler was reset to the default action when it ran: end as the signal would have.
+  ::raise(signal);
+}
+
+void RemoveTemporaryFilesOnStop() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    ::sigaction(signal, &action, &previous);
+    // A signal ignored by whoever started us (a background job's SIGINT) stays ignored.
+    if (previous.sa_handler == SIG_IGN) ::sigaction(signal, &previous, nullptr);
+  }
+}
+#endif
+
+// Everything written to standard output must have arrived there: a result that was lost (a full
+// disk, a closed pipe) is a failure, not a success.
+int ResultsWritten(int status) {
+  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+  std::fprintf(stderr, "orvelctl: the results could not be written to standard output: %s\n",
+               std::strerror(errno));
+  return status == 0 ? 1 : status;
 }
 
 int Run(const Arguments& arguments) {
@@ -261,11 +320,12 @@ int main(int argc, char** argv) {
   if (const int status = ParseArguments(args, arguments); status != 0) return status;
   if (arguments.help) {
     std::fputs(kUsage, stdout);
-    return 0;
+    return ResultsWritten(0);
   }
   if (arguments.version) {
     std::printf("orvelctl %s\n", kToolVersion);
-    return 0;
+    return ResultsWritten(0);
   }
-  return Run(arguments);
+  RemoveTemporaryFilesOnStop();
+  return ResultsWritten(Run(arguments));
 }

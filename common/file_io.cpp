@@ -1,7 +1,11 @@
 #include "common/file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <iterator>
+#include <random>
 #include <utility>
 
 #include "common/text.h"
@@ -13,6 +17,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -21,57 +26,113 @@ namespace orvel {
 namespace {
 
 #ifdef _WIN32
-using FileOffset = long long;
-FileOffset TellEnd(std::FILE* file) {
-  if (_fseeki64(file, 0, SEEK_END) != 0) return -1;
-  const FileOffset size = _ftelli64(file);
-  if (_fseeki64(file, 0, SEEK_SET) != 0) return -1;
-  return size;
-}
-bool IsPlainFile(std::FILE*) { return true; }  // _wfopen refuses folders already
+using PathString = std::wstring;
+using PathChar = wchar_t;
+PathString NativePath(const std::wstring& path) { return path; }
 
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+constexpr int kStdin = 0;
+constexpr int kStdout = 1;
+int OpenForReading(const PathString& path) {
+  return _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
-int CreateNew(const std::wstring& path) {
+bool IsPlainFile(int fd, std::uint64_t& size) {
+  struct _stati64 info {};
+  if (_fstati64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+// What stands at path: 0 nothing, 1 a plain file, 2 a folder, 3 anything else.
+int KindOf(const PathString& path) {
+  struct _stati64 info {};
+  if (_wstati64(path.c_str(), &info) != 0) return 0;
+  const int type = info.st_mode & _S_IFMT;
+  return type == _S_IFREG ? 1 : type == _S_IFDIR ? 2 : 3;
+}
+void UseBinaryMode(int fd) { _setmode(fd, _O_BINARY); }
+int OpenForWriting(const PathString& path) {
+  return _wopen(path.c_str(), _O_WRONLY | _O_BINARY | _O_NOINHERIT);
+}
+int CreateNew(const PathString& path) {
   return _wopen(path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
                 _S_IREAD | _S_IWRITE);
 }
-void KeepModeOf(const std::wstring&, int) {}
+// Links are replaced themselves here, as the file dialogs of this platform expect.
+PathString FollowLinks(const PathString& path) { return path; }
+void KeepModeOf(const PathString&, int) {}
+int ReadSome(int fd, std::uint8_t* data, std::size_t size) {
+  return _read(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 20)));
+}
 int WriteSome(int fd, const std::uint8_t* data, std::size_t size) {
   return _write(fd, data, static_cast<unsigned>(std::min<std::size_t>(size, 1u << 20)));
 }
 bool FlushToDisk(int fd) { return _commit(fd) == 0; }
 bool CloseFd(int fd) { return _close(fd) == 0; }
-bool Replace(const std::wstring& from, const std::wstring& to) {
+bool Replace(const PathString& from, const PathString& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
-void Remove(const std::wstring& path) { DeleteFileW(path.c_str()); }
+void Remove(const PathChar* path) { DeleteFileW(path); }
+bool IsSeparator(PathChar c) { return c == L'\\' || c == L'/'; }
+PathString Widen(const std::string& ascii) { return PathString(ascii.begin(), ascii.end()); }
 #else
-using FileOffset = off_t;
-FileOffset TellEnd(std::FILE* file) {
-  if (fseeko(file, 0, SEEK_END) != 0) return -1;
-  const FileOffset size = ftello(file);
-  if (fseeko(file, 0, SEEK_SET) != 0) return -1;
-  return size;
-}
-// fopen opens a folder for reading here; its "size" is no byte count.
-bool IsPlainFile(std::FILE* file) {
-  struct stat info {};
-  return fstat(fileno(file), &info) == 0 && S_ISREG(info.st_mode);
-}
+using PathString = std::string;
+using PathChar = char;
+PathString NativePath(const std::wstring& path) { return PathToBytes(path); }
 
-bool Exists(const std::wstring& path) {
-  struct stat info {};
-  return stat(ToUtf8(path).c_str(), &info) == 0;
+constexpr int kStdin = STDIN_FILENO;
+constexpr int kStdout = STDOUT_FILENO;
+// Without waiting: opening a FIFO for reading would wait for a writer before the type is known.
+int OpenForReading(const PathString& path) {
+  return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
-int CreateNew(const std::wstring& path) {
-  return open(ToUtf8(path).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+bool IsPlainFile(int fd, std::uint64_t& size) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = static_cast<std::uint64_t>(info.st_size);
+  return true;
+}
+int KindOf(const PathString& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return 0;
+  return S_ISREG(info.st_mode) ? 1 : S_ISDIR(info.st_mode) ? 2 : 3;
+}
+void UseBinaryMode(int) {}
+int OpenForWriting(const PathString& path) {
+  return open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+}
+int CreateNew(const PathString& path) {
+  return open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+bool IsSeparator(PathChar c) { return c == '/'; }
+PathString Widen(const std::string& ascii) { return ascii; }
+
+PathString FolderOf(const PathString& path);
+PathString Join(const PathString& folder, const PathString& name);
+
+// The path of the file at the end of a chain of symbolic links (it may not exist yet); empty when
+// the chain does not end.
+PathString FollowLinks(PathString path) {
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+    PathString link(PATH_MAX, '\0');
+    const ssize_t n = readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return {};
+    link.resize(static_cast<std::size_t>(n));
+    path = link[0] == '/' ? link : Join(FolderOf(path), link);
+  }
+  return {};
 }
 // A replaced file keeps its permissions.
-void KeepModeOf(const std::wstring& target, int fd) {
+void KeepModeOf(const PathString& target, int fd) {
   struct stat info {};
-  if (stat(ToUtf8(target).c_str(), &info) == 0) fchmod(fd, info.st_mode & 07777);
+  if (stat(target.c_str(), &info) == 0) fchmod(fd, info.st_mode & 07777);
+}
+int ReadSome(int fd, std::uint8_t* data, std::size_t size) {
+  ssize_t n;
+  do {
+    n = read(fd, data, std::min<std::size_t>(size, 1u << 20));
+  } while (n < 0 && errno == EINTR);
+  return static_cast<int>(n);
 }
 int WriteSome(int fd, const std::uint8_t* data, std::size_t size) {
   ssize_t n;
@@ -82,45 +143,48 @@ int WriteSome(int fd, const std::uint8_t* data, std::size_t size) {
 }
 bool FlushToDisk(int fd) { return fsync(fd) == 0; }
 bool CloseFd(int fd) { return close(fd) == 0; }
-bool Replace(const std::wstring& from, const std::wstring& to) {
-  return std::rename(ToUtf8(from).c_str(), ToUtf8(to).c_str()) == 0;
+bool Replace(const PathString& from, const PathString& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
 }
-void Remove(const std::wstring& path) { unlink(ToUtf8(path).c_str()); }
+void Remove(const PathChar* path) { unlink(path); }
 #endif
 
-// A new file beside the target; removed again unless it was put in place.
-class TempFile {
- public:
-  explicit TempFile(const std::wstring& target) {
-    // A handful of names, in case an earlier run left one behind.
-    for (int attempt = 0; attempt < 16 && m_fd < 0; ++attempt) {
-      m_path = target + L".~" + std::to_wstring(attempt) + L".tmp";
-      m_fd = CreateNew(m_path);
-      if (m_fd < 0 && errno != EEXIST) break;
-    }
-    m_created = m_fd >= 0;
-  }
-  ~TempFile() {
-    if (m_fd >= 0) CloseFd(m_fd);
-    if (m_created && !m_placed) Remove(m_path);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
+PathString FolderOf(const PathString& path) {
+  std::size_t slash = path.size();
+  while (slash > 0 && !IsSeparator(path[slash - 1])) --slash;
+  if (slash == 0) return {};
+  return path.substr(0, slash);  // keeps the separator, so that the root stays the root
+}
 
-  bool IsOpen() const { return m_fd >= 0; }
-  int Fd() const { return m_fd; }
-  bool Close() { return CloseFd(std::exchange(m_fd, -1)); }
-  bool PutInPlaceOf(const std::wstring& target) {
-    m_placed = Replace(m_path, target);
-    return m_placed;
+PathString Join(const PathString& folder, const PathString& name) { return folder + name; }
+
+// Closes a descriptor it owns when it goes.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : m_fd(fd) {}
+  ~Descriptor() {
+    if (m_fd >= 0) CloseFd(m_fd);
   }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return m_fd; }
 
  private:
-  std::wstring m_path;
-  int m_fd = -1;
-  bool m_created = false;
-  bool m_placed = false;
+  int m_fd;
 };
+
+// Reads to the end of a stream, at most maxSize bytes of it.
+ReadStatus ReadStream(int fd, std::vector<std::uint8_t>& out, std::uint64_t maxSize) {
+  out.clear();
+  std::uint8_t chunk[64 * 1024];
+  for (;;) {
+    const int n = ReadSome(fd, chunk, sizeof chunk);
+    if (n < 0) return ReadStatus::ShortRead;
+    if (n == 0) return ReadStatus::Ok;
+    if (out.size() + static_cast<std::size_t>(n) > maxSize) return ReadStatus::TooLarge;
+    out.insert(out.end(), chunk, chunk + n);
+  }
+}
 
 bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   while (size > 0) {
@@ -132,43 +196,151 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+// A name that fits in any folder and that no other run picks: 23 characters, 48 random bits.
+PathString TemporaryName() {
+  std::uint64_t bits =
+      static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+  try {
+    std::random_device device;
+    bits ^= (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  } catch (...) {
+    // The clock alone still differs between runs; the exclusive create settles the rest.
+  }
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string name = ".orvel-";
+  for (int i = 0; i < 12; ++i) name.push_back(kDigits[(bits >> (4 * i)) & 0xF]);
+  return Widen(name + ".tmp");
+}
+
+// The path of the one temporary file that SIGINT or SIGTERM must not leave behind. A signal
+// handler may neither allocate nor lock, so the path waits in a fixed buffer of its own; the tools
+// write one output at a time.
+#ifdef _WIN32
+PathChar g_pendingPath[32768];
+#else
+PathChar g_pendingPath[PATH_MAX];
+#endif
+std::atomic<int> g_pendingState{0};  // 0 free, 1 being filled, 2 holds a path
+static_assert(std::atomic<int>::is_always_lock_free);
+
+bool RegisterPending(const PathString& path) {
+  if (path.size() >= std::size(g_pendingPath)) return false;
+  int expected = 0;
+  if (!g_pendingState.compare_exchange_strong(expected, 1)) return false;
+  std::copy(path.begin(), path.end(), g_pendingPath);
+  g_pendingPath[path.size()] = PathChar{};
+  g_pendingState.store(2);
+  return true;
+}
+
 }  // namespace
 
 FileHandle OpenFile(const std::wstring& path, const wchar_t* mode) {
 #ifdef _WIN32
   return FileHandle(_wfopen(path.c_str(), mode));
 #else
-  return FileHandle(std::fopen(ToUtf8(path).c_str(), ToUtf8(mode).c_str()));
+  return FileHandle(std::fopen(NativePath(path).c_str(), ToUtf8(mode).c_str()));
 #endif
 }
 
-ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out) {
-  const FileHandle file = OpenFile(path, L"rb");
-  if (!file || !IsPlainFile(file.get())) return ReadStatus::CannotOpen;
-  const FileOffset size = TellEnd(file.get());
-  if (size < 0 || static_cast<unsigned long long>(size) > out.max_size()) {
-    return ReadStatus::ShortRead;
+ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
+                         std::uint64_t maxSize) {
+  if (path == kStandardStream) {
+    UseBinaryMode(kStdin);
+    return ReadStream(kStdin, out, maxSize);
   }
+  const Descriptor file(OpenForReading(NativePath(path)));
+  std::uint64_t size = 0;
+  if (file.Get() < 0 || !IsPlainFile(file.Get(), size)) return ReadStatus::CannotOpen;
+  if (size > maxSize) return ReadStatus::TooLarge;
+  if (size > out.max_size()) return ReadStatus::ShortRead;
   out.assign(static_cast<std::size_t>(size), 0);
-  const std::size_t read = std::fread(out.data(), 1, out.size(), file.get());
-  return read == out.size() ? ReadStatus::Ok : ReadStatus::ShortRead;
+  std::size_t done = 0;
+  while (done < out.size()) {
+    const int n = ReadSome(file.Get(), out.data() + done, out.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+  return done == out.size() ? ReadStatus::Ok : ReadStatus::ShortRead;
 }
 
-bool CanWriteBeside(const std::wstring& target) {
-  // An existing target must take writing as it is ("ab" neither empties nor moves anything).
-  if (Exists(target) && !OpenFile(target, L"ab")) return false;
-  TempFile probe(target);
-  return probe.IsOpen();
+OutputFile::OutputFile(const std::wstring& target) {
+  if (target == kStandardStream) {
+    std::fflush(stdout);  // whatever stdio holds goes first
+    UseBinaryMode(kStdout);
+    m_fd = kStdout;
+    m_ownsFd = false;
+    return;
+  }
+  const PathString path = NativePath(target);
+  switch (KindOf(path)) {
+    case 2:
+      return;  // a folder cannot be replaced by a file
+    case 3:
+      m_fd = OpenForWriting(path);
+      return;
+    default:
+      break;
+  }
+  m_target = FollowLinks(path);
+  if (m_target.empty()) return;
+  // An existing file must take writing as it is (opened without truncation, nothing changes).
+  if (KindOf(m_target) == 1 && Descriptor(OpenForWriting(m_target)).Get() < 0) return;
+  const PathString folder = FolderOf(m_target);
+  for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+    m_temporary = Join(folder, TemporaryName());
+    m_fd = CreateNew(m_temporary);
+    if (m_fd < 0 && errno != EEXIST) break;
+  }
+  if (m_fd < 0) return;
+  m_viaTemporary = true;
+  m_registered = RegisterPending(m_temporary);
+  KeepModeOf(m_target, m_fd);
+}
+
+OutputFile::~OutputFile() {
+  if (m_fd >= 0 && m_ownsFd) CloseFd(m_fd);
+  m_fd = -1;
+  Discard();
+}
+
+void OutputFile::Discard() {
+  if (!m_viaTemporary) return;
+  m_viaTemporary = false;
+  // Removed before it is forgotten: a signal in between removes a name that is already gone.
+  Remove(m_temporary.c_str());
+  if (m_registered) g_pendingState.store(0);
+  m_registered = false;
+}
+
+WriteStatus OutputFile::Commit(const std::uint8_t* data, std::size_t size) {
+  if (m_fd < 0) return WriteStatus::CannotCreate;
+  bool written = WriteAll(m_fd, data, size);
+  if (!m_viaTemporary) {
+    if (m_ownsFd && !CloseFd(m_fd)) written = false;
+    m_fd = -1;
+    return written ? WriteStatus::Ok : WriteStatus::WriteFailed;
+  }
+  written = written && FlushToDisk(m_fd);
+  const bool closed = CloseFd(std::exchange(m_fd, -1));
+  if (!written || !closed || !Replace(m_temporary, m_target)) {
+    Discard();
+    return WriteStatus::WriteFailed;
+  }
+  m_viaTemporary = false;
+  if (m_registered) g_pendingState.store(0);
+  m_registered = false;
+  return WriteStatus::Ok;
 }
 
 WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* data,
                                 std::size_t size) {
-  TempFile temp(target);
-  if (!temp.IsOpen()) return WriteStatus::CannotCreate;
-  KeepModeOf(target, temp.Fd());
-  const bool written = WriteAll(temp.Fd(), data, size) && FlushToDisk(temp.Fd());
-  if (!temp.Close() || !written || !temp.PutInPlaceOf(target)) return WriteStatus::WriteFailed;
-  return WriteStatus::Ok;
+  OutputFile file(target);
+  return file.Commit(data, size);
+}
+
+void RemovePendingTemporaryFile() noexcept {
+  if (g_pendingState.load() == 2) Remove(g_pendingPath);
 }
 
 }  // namespace orvel

@@ -1,11 +1,13 @@
 #pragma once
-// Plain files on wide paths: opened with _wfopen on Windows and through the UTF-8 form of the path
-// elsewhere. A file that replaces another is written beside it first and put in place only when it
-// is complete, so the earlier content survives every failure.
+// Files on wide paths: opened with the wide calls on Windows and through the path's bytes elsewhere
+// (see PathToBytes). A plain file that replaces another is written beside it first and put in place
+// only when it is complete, so the earlier content survives every failure. The path "-" stands for
+// the standard streams: standard input where a file is read, standard output where one is written.
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,27 +22,68 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 // fopen on a wide path; null when the file cannot be opened.
 FileHandle OpenFile(const std::wstring& path, const wchar_t* mode);
 
+inline constexpr wchar_t kStandardStream[] = L"-";
+inline constexpr std::uint64_t kAnySize = std::numeric_limits<std::uint64_t>::max();
+
 enum class ReadStatus {
   Ok,
-  CannotOpen,  // missing, not a plain file, or not readable
+  CannotOpen,  // missing, not readable, or neither a plain file nor "-"
   ShortRead,   // opened, but fewer bytes came than the file's size
+  TooLarge,    // longer than the caller takes; nothing was read
 };
-// Replaces out with the whole file: measures it, then reads it in one read.
-ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out);
-
-// True when target could be written by WriteFileAtomically: an existing target can be opened for
-// writing and a new file can be created beside it. Leaves nothing behind and changes nothing.
-bool CanWriteBeside(const std::wstring& target);
+// Replaces out with the whole file. Its size is measured before anything is allocated or read, so a
+// file longer than maxSize costs nothing; "-" reads standard input up to its end, and at most
+// maxSize bytes of it. A FIFO, a device or a folder is refused without being opened for reading.
+ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
+                         std::uint64_t maxSize = kAnySize);
 
 enum class WriteStatus {
   Ok,
-  CannotCreate,  // no file could be created beside the target
+  CannotCreate,  // the output could not be opened (nothing was changed)
   WriteFailed,   // the data did not reach the disk in full, or the file could not be put in place
 };
-// Writes data into a new file beside target, flushes it to the disk and then renames it over
-// target. On any failure the new file is removed and target keeps its earlier content (or stays
-// absent).
+
+// Where a task's output goes, opened before the task's work so that a path that cannot be written
+// is refused before anything else happens, and written once the data is complete:
+// - a plain file, new or existing: a temporary file with a short random name in the folder of the
+//   file (symbolic links are followed to their end first), renamed over it by Commit. Until then
+//   the earlier file is untouched, and the temporary file is removed on every way out, including
+//   SIGINT and SIGTERM in a program that calls RemovePendingTemporaryFile from its handler;
+// - "-" (standard output) and anything that is no plain file (a character device, a FIFO, a
+//   socket): written straight through by Commit, as a stream.
+class OutputFile {
+ public:
+  explicit OutputFile(const std::wstring& target);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  bool IsOpen() const { return m_fd >= 0; }
+  // Writes all of data; once only.
+  WriteStatus Commit(const std::uint8_t* data, std::size_t size);
+
+ private:
+  void Discard();
+
+  int m_fd = -1;
+  bool m_ownsFd = true;  // false for standard output
+  bool m_viaTemporary = false;
+  bool m_registered = false;  // the temporary file is the one a signal removes
+#ifdef _WIN32
+  std::wstring m_temporary;
+  std::wstring m_target;
+#else
+  std::string m_temporary;
+  std::string m_target;
+#endif
+};
+
+// Writes data to target through an OutputFile.
 WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* data,
                                 std::size_t size);
+
+// Removes the temporary file of the OutputFile that is still pending, if any. Only
+// async-signal-safe calls: meant for the handlers of the signals that stop a program.
+void RemovePendingTemporaryFile() noexcept;
 
 }  // namespace orvel

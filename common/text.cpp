@@ -59,20 +59,53 @@ void AppendUtf8(std::string& out, char32_t cp) {
 
 bool IsSurrogate(char32_t cp) { return cp >= 0xD800 && cp <= 0xDFFF; }
 
-}  // namespace
+// Where a path keeps a byte that is not part of valid UTF-8.
+constexpr char32_t kEscapedByte = 0xDC00;
+bool IsEscapedByte(char32_t cp) { return cp >= kEscapedByte + 0x80 && cp <= kEscapedByte + 0xFF; }
 
-std::wstring Widen1251(std::string_view narrow) {
-  std::wstring wide;
-  wide.reserve(narrow.size());
-  for (char c : narrow) {
-    const auto byte = static_cast<unsigned char>(c);
-    wide.push_back(byte < 0x80 ? static_cast<wchar_t>(byte)
-                               : static_cast<wchar_t>(kCp1251High[byte - 0x80]));
+// UTF-8 to wide; a byte that does not begin a valid sequence becomes U+FFFD, or its escape for a
+// path. Either way decoding resynchronises at the next byte.
+std::wstring Decode(std::string_view utf8, bool escapeInvalid) {
+  std::wstring out;
+  out.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    int extra = 0;
+    char32_t cp = 0;
+    char32_t minimum = 0;
+    bool ok = true;
+    if (lead < 0x80) {
+      cp = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, cp = lead & 0x1F, minimum = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, cp = lead & 0x0F, minimum = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, cp = lead & 0x07, minimum = 0x10000;
+    } else {
+      ok = false;
+    }
+    std::size_t j = i + 1;
+    for (int k = 0; ok && k < extra; ++k, ++j) {
+      if (j >= utf8.size() || (static_cast<unsigned char>(utf8[j]) & 0xC0) != 0x80) {
+        ok = false;
+        break;
+      }
+      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
+    }
+    if (!ok || cp < minimum || cp > 0x10FFFF || IsSurrogate(cp)) {
+      AppendWide(out, escapeInvalid ? kEscapedByte + lead : kReplacement);
+      ++i;
+      continue;
+    }
+    AppendWide(out, cp);
+    i = j;
   }
-  return wide;
+  return out;
 }
 
-std::string ToUtf8(std::wstring_view wide) {
+std::string Encode(std::wstring_view wide, bool unescapeBytes) {
   std::string out;
   out.reserve(wide.size());
   for (std::size_t i = 0; i < wide.size(); ++i) {
@@ -87,53 +120,35 @@ std::string ToUtf8(std::wstring_view wide) {
         }
       }
     }
+    if (unescapeBytes && IsEscapedByte(cp)) {
+      out.push_back(static_cast<char>(cp - kEscapedByte));
+      continue;
+    }
     if (IsSurrogate(cp) || cp > 0x10FFFF) cp = kReplacement;
     AppendUtf8(out, cp);
   }
   return out;
 }
 
-std::wstring FromUtf8(std::string_view utf8) {
-  std::wstring out;
-  out.reserve(utf8.size());
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    int extra = 0;
-    char32_t cp = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      cp = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      extra = 1, cp = lead & 0x1F, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      extra = 2, cp = lead & 0x0F, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      extra = 3, cp = lead & 0x07, minimum = 0x10000;
-    } else {
-      AppendWide(out, kReplacement);
-      ++i;
-      continue;
-    }
-    std::size_t j = i + 1;
-    bool ok = true;
-    for (int k = 0; k < extra; ++k, ++j) {
-      if (j >= utf8.size() || (static_cast<unsigned char>(utf8[j]) & 0xC0) != 0x80) {
-        ok = false;
-        break;
-      }
-      cp = (cp << 6) | (static_cast<unsigned char>(utf8[j]) & 0x3F);
-    }
-    if (!ok || cp < minimum || cp > 0x10FFFF || IsSurrogate(cp)) {
-      // One replacement for the lead byte; resynchronise at the next byte.
-      AppendWide(out, kReplacement);
-      ++i;
-      continue;
-    }
-    AppendWide(out, cp);
-    i = j;
+}  // namespace
+
+std::wstring Widen1251(std::string_view narrow) {
+  std::wstring wide;
+  wide.reserve(narrow.size());
+  for (char c : narrow) {
+    const auto byte = static_cast<unsigned char>(c);
+    wide.push_back(byte < 0x80 ? static_cast<wchar_t>(byte)
+                               : static_cast<wchar_t>(kCp1251High[byte - 0x80]));
   }
-  return out;
+  return wide;
 }
+
+std::string ToUtf8(std::wstring_view wide) { return Encode(wide, false); }
+
+std::wstring FromUtf8(std::string_view utf8) { return Decode(utf8, false); }
+
+std::wstring PathFromBytes(std::string_view bytes) { return Decode(bytes, true); }
+
+std::string PathToBytes(std::wstring_view path) { return Encode(path, true); }
 
 }  // namespace orvel

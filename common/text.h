@@ -14,4 +14,12 @@ std::wstring Widen1251(std::string_view narrow);
 std::string ToUtf8(std::wstring_view wide);
 std::wstring FromUtf8(std::string_view utf8);
 
+// A file system path as bytes (what a POSIX system takes and gives) and as the wide string that
+// the tasks carry, without loss either way: valid UTF-8 becomes its characters, and every byte that
+// is not part of valid UTF-8 is kept as the lone surrogate U+DC80 + byte, which no valid text
+// holds, and turns back into that byte. Only for paths; texts shown to people use the functions
+// above.
+std::wstring PathFromBytes(std::string_view bytes);
+std::string PathToBytes(std::wstring_view path);
+
 }  // namespace orvel

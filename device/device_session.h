@@ -83,6 +83,9 @@ class CDeviceSession {
   bool WriteConfiguration();
   void WriteConfigurationImage(const Bytes& image, const bool& suppressProgress);
   bool LoadFile(const std::wstring& path, Bytes& out);
+  // As above for a file that may be at most maxSize bytes long: false, with nothing read, for a
+  // longer one.
+  bool LoadFile(const std::wstring& path, Bytes& out, std::uint64_t maxSize);
   std::wstring& PrepareTempFolder(std::wstring& out);
   bool ConvertConfiguration(Bytes& old, Bytes& out);
   void PatchEventNames(std::uint8_t* table);

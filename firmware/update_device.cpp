@@ -28,6 +28,10 @@ std::uint16_t StepRange(std::size_t parts, unsigned waitSteps) {
   return static_cast<std::uint16_t>(std::min<std::size_t>(steps, 0xFFFF));
 }
 
+CMBoxExeption WrongPackageSize() {
+  return CMBoxExeption(L"Размер файла обновления не верен.", L"Ошибка.", mbox::kIconError);
+}
+
 }  // namespace
 
 bool CDeviceSession::UpdateDevice() {
@@ -42,14 +46,12 @@ bool CDeviceSession::UpdateDevice() {
     UpdatePackage package;
     {
       Bytes file;
-      LoadFile(*path, file);
+      if (!LoadFile(*path, file, kMaxPackageSize)) throw WrongPackageSize();
       package = LoadUpdatePackage(file);
     }
     // The checksum word stands right behind the program area: a longer image would run into it
     // and past it into memory that is not the program's.
-    if (package.program.size() > m_memoryMap.programSize) {
-      throw CMBoxExeption(L"Размер файла обновления не верен.", L"Ошибка.", mbox::kIconError);
-    }
+    if (package.program.size() > m_memoryMap.programSize) throw WrongPackageSize();
     m_progress.Reset(StepRange(package.parts.size(), m_restartWaitSteps));
     m_progress.Step(0);
 

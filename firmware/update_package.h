@@ -26,5 +26,10 @@ struct UpdatePackage {
   std::vector<std::vector<std::uint8_t>> parts;
 };
 
+// The longest package the tool takes: the program area (245,760 bytes) and its header leave well
+// over 60 MiB for the further parts, far more than the device keeps, while a file that is not a
+// package at all is refused before it is read into memory.
+constexpr std::uint64_t kMaxPackageSize = 64u << 20;
+
 // Validates, unscrambles (in place) and splits a whole package file. Throws CMBoxExeption.
 UpdatePackage LoadUpdatePackage(std::vector<std::uint8_t>& file);

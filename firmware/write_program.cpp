@@ -3,7 +3,6 @@
 // own behind the area.
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/file_io.h"
 #include "device/device_session.h"
@@ -30,22 +29,19 @@ bool CDeviceSession::WriteProgram() {
           L"Не указано название и место расположения файла! Запись программы в прибор отменена.",
           L"Внимание!", mbox::kIconWarning);
     }
-    const orvel::FileHandle file = orvel::OpenFile(*path, L"rb");
-    if (!file) {
+    // Measured before it is read: a longer file is refused without being read at all.
+    Bytes image;
+    const orvel::ReadStatus status = orvel::ReadWholeFile(*path, image, m_memoryMap.programSize);
+    if (status == orvel::ReadStatus::CannotOpen) {
       throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
     }
-    // One byte more than an image: a longer file is told apart from an exact one without relying
-    // on seeking, which a pipe or a device file would not allow.
-    Bytes image(m_memoryMap.programSize + 1);
-    const std::size_t read = std::fread(image.data(), 1, image.size(), file.get());
-    if (read < m_memoryMap.programSize) {
+    if (status == orvel::ReadStatus::TooLarge) {
+      throw CMBoxExeption(L"Размер файла программы не верен.", L"Внимание!", mbox::kIconError);
+    }
+    if (status != orvel::ReadStatus::Ok || image.size() != m_memoryMap.programSize) {
       throw CMBoxExeption(L"Размер файла программы прочитан не полностью.", L"Внимание!",
                           mbox::kIconError);
     }
-    if (read != m_memoryMap.programSize) {
-      throw CMBoxExeption(L"Размер файла программы не верен.", L"Внимание!", mbox::kIconError);
-    }
-    image.resize(m_memoryMap.programSize);
     TransferProgram(image, false);
     return true;
   } catch (const CMBoxExeption& box) {

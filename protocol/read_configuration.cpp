@@ -40,23 +40,19 @@ bool CDeviceSession::ReadConfiguration() {
 void CDeviceSession::ReadConfigurationToFile(const DeviceVersion& version, const std::wstring& path,
                                              const bool& suppressProgress) {
   SelectConfigurationSize(version);
-  // The file at path is replaced only once the whole area has been read and written beside it, so
-  // a failed read leaves it as it was; whether it can be written is checked before any traffic.
-  if (!orvel::CanWriteBeside(path)) throw CannotOpenFile();
+  // The file at path is replaced only once the whole area has been read, so a failed read leaves it
+  // as it was; whether it can be written is settled before any traffic.
+  orvel::OutputFile file(path);
+  if (!file.IsOpen()) throw CannotOpenFile();
 
   Bytes buffer(m_memoryMap.configSize, 0);
   const Lease lease = GetLink();
   ReadRegion(m_memoryMap.configAddress, static_cast<int>(buffer.size()), buffer.data(),
              suppressProgress);
 
-  switch (orvel::WriteFileAtomically(path, buffer.data(), buffer.size())) {
-    case orvel::WriteStatus::Ok:
-      break;
-    case orvel::WriteStatus::CannotCreate:
-      throw CannotOpenFile();
-    case orvel::WriteStatus::WriteFailed:
-      throw CMBoxExeption(L"Не удаётся записать файл(ы):\n", L"Ошибка записи файла!", path,
-                          mbox::kIconError);
+  if (file.Commit(buffer.data(), buffer.size()) != orvel::WriteStatus::Ok) {
+    throw CMBoxExeption(L"Не удаётся записать файл(ы):\n", L"Ошибка записи файла!", path,
+                        mbox::kIconError);
   }
   if (!suppressProgress) m_progress.SetPos(100);
 }

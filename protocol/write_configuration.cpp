@@ -24,6 +24,10 @@ bool NeedsConversion(const CDeviceSession::Bytes& image, const DeviceVersion& ve
          version.Minor() >= 11;
 }
 
+CMBoxExeption WrongSize() {
+  return CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
+}
+
 }  // namespace
 
 bool CDeviceSession::WriteConfiguration() {
@@ -35,10 +39,13 @@ bool CDeviceSession::WriteConfiguration() {
           L"Не указано название и место расположения файла! Запись конфигурации отменена.",
           L"Внимание!", mbox::kIconWarning);
     }
+    // Measured before it is read: no configuration is longer than the newer layout. A longer file
+    // is refused where a short one is, after the version query.
     Bytes image;
-    LoadFile(*path, image);
+    const bool fits = LoadFile(*path, image, orvel::config::kNewImageSize);
     DeviceVersion version;
     QueryVersion(version);
+    if (!fits) throw WrongSize();
     if (NeedsConversion(image, version)) {
       Bytes converted;
       ConvertConfiguration(image, converted);
@@ -59,7 +66,7 @@ void CDeviceSession::WriteConfigurationImage(const Bytes& image, const bool& sup
   // Nothing past the newer layout's size belongs to the configuration area: a longer image would
   // overwrite the device memory behind it.
   if (image.size() < orvel::config::kOldImageSize || image.size() > orvel::config::kNewImageSize) {
-    throw CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
+    throw WrongSize();
   }
   const Lease lease = GetLink();
   WriteRegion(m_memoryMap.configAddress, image.data(), static_cast<int>(image.size()),
@@ -68,16 +75,22 @@ void CDeviceSession::WriteConfigurationImage(const Bytes& image, const bool& sup
 }
 
 bool CDeviceSession::LoadFile(const std::wstring& path, Bytes& out) {
-  switch (orvel::ReadWholeFile(path, out)) {
+  return LoadFile(path, out, orvel::kAnySize);
+}
+
+bool CDeviceSession::LoadFile(const std::wstring& path, Bytes& out, std::uint64_t maxSize) {
+  switch (orvel::ReadWholeFile(path, out, maxSize)) {
     case orvel::ReadStatus::Ok:
-      break;
+      return true;
+    case orvel::ReadStatus::TooLarge:
+      return false;
     case orvel::ReadStatus::CannotOpen:
       throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
     case orvel::ReadStatus::ShortRead:
-      throw CMBoxExeption(L"Не удаётся прочесть файл(ы):\n", L"Ошибка окрытия файла!", path,
-                          mbox::kIconError);
+      break;
   }
-  return true;
+  throw CMBoxExeption(L"Не удаётся прочесть файл(ы):\n", L"Ошибка окрытия файла!", path,
+                      mbox::kIconError);
 }
 
 std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
@@ -94,7 +107,7 @@ std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
 #else
   // A backslash is no separator here.
   out = m_workDir + L"Temp/";
-  if (mkdir(orvel::ToUtf8(out).c_str(), 0777) != 0) {
+  if (mkdir(orvel::PathToBytes(out).c_str(), 0777) != 0) {
     const unsigned long error = static_cast<unsigned long>(errno);
     if (error != 0 && error != EEXIST) {
       throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp",

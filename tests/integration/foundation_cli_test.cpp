@@ -140,8 +140,8 @@ TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
   SimProcess sim({"--version-number", "111"});
   const std::string port = std::to_string(sim.port());
   TempFolder folder;
-  // As the dialog reads it: each address field taken modulo 256, no line end.
-  WriteSettings(folder, "383.0.256.2:" + port);
+  // As the dialog reads it: leading zeros and white space allowed, no line end.
+  WriteSettings(folder, "127.0.0.002: " + port);
   auto result = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.path());
   EXPECT_EQ(result.exitCode, 0) << result.err;
   EXPECT_EQ(result.out, "1.11 (kind 0)\n");

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/settings_record.h"
+#include "common/text.h"
 
 namespace {
 
@@ -17,11 +18,36 @@ using orvel::app::ParseSettingsRecord;
 using orvel::app::SettingsRecord;
 using Fields = std::array<std::uint16_t, 4>;
 
-TEST(SettingsRecord, ReadsTheRecordAndTakesEachAddressFieldModulo256) {
-  const SettingsRecord record = ParseSettingsRecord(L"300.1.2.3:80");
-  EXPECT_EQ(record.address, (Fields{300, 1, 2, 3}));
-  EXPECT_EQ(record.port, 80);
-  EXPECT_EQ(PackAddress(record.address), 0x2C010203u);  // 44.1.2.3
+TEST(SettingsRecord, ReadsTheRecord) {
+  const SettingsRecord record = ParseSettingsRecord(L"192.168.0.10:40000");
+  EXPECT_EQ(record.address, (Fields{192, 168, 0, 10}));
+  EXPECT_EQ(record.port, 40000);
+  EXPECT_EQ(record.fieldsRead, 5);
+  EXPECT_FALSE(record.outOfRange);
+  EXPECT_EQ(PackAddress(record.address), 0xC0A8000Au);
+}
+
+// A field that no 16-bit reading could tell apart from a good one (99999 reads as 34463) still
+// makes the record bad: it is read wider than it is kept.
+TEST(SettingsRecord, FieldsOutOfRangeMakeABadRecord) {
+  const struct {
+    const wchar_t* text;
+    bool bad;
+  } cases[] = {
+      {L"300.1.2.3:80", true},
+      {L"999.1.1.1:99999", true},
+      {L"10.0.0.2:109336", true},
+      {L"10.0.0.2:65536", true},
+      {L"65536.1.2.3:1", true},
+      {L"-1.0.0.0:1", true},
+      {L"1.2.3.4:99999999999999", true},
+      {L"255.255.255.255:65535", false},
+      {L"10.0.0.5", false},
+      {L"10.0.x.999:1", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseSettingsRecord(c.text).outOfRange, c.bad) << orvel::ToUtf8(c.text);
+  }
 }
 
 TEST(SettingsRecord, FieldsThatAreNotThereAreZero) {
@@ -43,13 +69,6 @@ TEST(SettingsRecord, LineEndsBeforeANumberAreSkippedLikeSpaces) {
   EXPECT_EQ(record.address, (Fields{10, 0, 0, 5}));
   EXPECT_EQ(record.port, 4001);
   EXPECT_EQ(ParseSettingsRecord(L"10.0.0.5\n:4001").port, 0);
-}
-
-TEST(SettingsRecord, SixteenBitFieldsWrapAsTheFileFormatReadsThem) {
-  const SettingsRecord record = ParseSettingsRecord(L"65536.1.2.3:70000\r\nrest");
-  EXPECT_EQ(record.address[0], 0);
-  EXPECT_EQ(record.port, static_cast<std::uint16_t>(70000));
-  EXPECT_EQ(ParseSettingsRecord(L"-1.0.0.0:1").address[0], 65535);
 }
 
 TEST(SettingsRecord, WritesOneRecordWithoutLineEnd) {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/file_io.h"
+#include "common/text.h"
 #include "support/test_files.h"
 
 namespace {
@@ -43,29 +44,33 @@ TEST(ConfigurationFileIo, AtomicWriteFailuresKeepTheTarget) {
   const fs::path missing = folder.path() / "no-such-folder" / "config.bin";
   EXPECT_EQ(orvel::WriteFileAtomically(Wide(missing), data.data(), data.size()),
             orvel::WriteStatus::CannotCreate);
-  EXPECT_FALSE(orvel::CanWriteBeside(Wide(missing)));
+  EXPECT_FALSE(orvel::OutputFile(Wide(missing)).IsOpen());
 
   // A folder in the target's place cannot be replaced by a file.
   const fs::path taken = folder.path() / "taken.bin";
   fs::create_directory(taken);
   WriteBytes(taken / "inside", {1, 2, 3});
-  EXPECT_FALSE(orvel::CanWriteBeside(Wide(taken)));
+  EXPECT_FALSE(orvel::OutputFile(Wide(taken)).IsOpen());
   EXPECT_EQ(orvel::WriteFileAtomically(Wide(taken), data.data(), data.size()),
-            orvel::WriteStatus::WriteFailed);
+            orvel::WriteStatus::CannotCreate);
   EXPECT_TRUE(fs::is_directory(taken));
   EXPECT_EQ(ReadBytes(taken / "inside"), (Bytes{1, 2, 3}));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"taken.bin"});
 }
 
-TEST(ConfigurationFileIo, ProbeChangesNothing) {
+TEST(ConfigurationFileIo, OutputNeverCommittedChangesNothing) {
   TempFolder folder;
   const fs::path fresh = folder.path() / "fresh.bin";
-  EXPECT_TRUE(orvel::CanWriteBeside(Wide(fresh)));
+  EXPECT_TRUE(orvel::OutputFile(Wide(fresh)).IsOpen());
   EXPECT_FALSE(fs::exists(fresh));
 
   const fs::path existing = folder.path() / "existing.bin";
   WriteBytes(existing, {9, 8, 7});
-  EXPECT_TRUE(orvel::CanWriteBeside(Wide(existing)));
+  {
+    orvel::OutputFile output(Wide(existing));
+    EXPECT_TRUE(output.IsOpen());
+    EXPECT_EQ(folder.Names().size(), 2u);  // the temporary file beside it, while it is open
+  }
   EXPECT_EQ(ReadBytes(existing), (Bytes{9, 8, 7}));
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"existing.bin"});
 }
@@ -106,6 +111,28 @@ TEST(ConfigurationFileIo, ReadWholeFile) {
   EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path() / "missing.bin"), out),
             orvel::ReadStatus::CannotOpen);
   EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path()), out), orvel::ReadStatus::CannotOpen);
+
+  // Measured before it is read: a file longer than the caller takes is refused, nothing read.
+  out = {0xEE};
+  const std::wstring path = Wide(folder.path()) + L"/конфигурация.bin";
+  EXPECT_EQ(orvel::ReadWholeFile(path, out, 44659), orvel::ReadStatus::TooLarge);
+  EXPECT_EQ(out, Bytes{0xEE});
+  EXPECT_EQ(orvel::ReadWholeFile(path, out, 44660), orvel::ReadStatus::Ok);
 }
+
+#ifndef _WIN32
+// The path's bytes reach the file system as they came, UTF-8 or not.
+TEST(ConfigurationFileIo, PathsAreTheBytesGiven) {
+  TempFolder folder;
+  const std::string name = "cfg\xff\xc3(.bin";
+  const std::wstring path = orvel::PathFromBytes(folder.path().string() + "/" + name);
+  const Bytes data = PatternBytes(100, 1);
+  ASSERT_EQ(orvel::WriteFileAtomically(path, data.data(), data.size()), orvel::WriteStatus::Ok);
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+  Bytes back;
+  EXPECT_EQ(orvel::ReadWholeFile(path, back), orvel::ReadStatus::Ok);
+  EXPECT_EQ(back, data);
+}
+#endif
 
 }  // namespace

@@ -74,6 +74,12 @@ TEST(Text, Utf8RoundTripAndReplacement) {
   EXPECT_EQ(orvel::FromUtf8("\xD0"), L"\uFFFD");                      // cut short
   EXPECT_EQ(orvel::FromUtf8("\xC0\x80"), L"\uFFFD\uFFFD");            // overlong
   EXPECT_EQ(orvel::FromUtf8("\xED\xA0\x80"), L"\uFFFD\uFFFD\uFFFD");  // a surrogate
+  // Paths keep every byte: what is not UTF-8 is held apart from any text and comes back as it was.
+  for (const std::string bytes : {"cfg\xFF.bin", "\xC0\x80\xED\xA0\x80\xD0", "конфигурация.bin"}) {
+    EXPECT_EQ(orvel::PathToBytes(orvel::PathFromBytes(bytes)), bytes);
+  }
+  EXPECT_EQ(orvel::PathFromBytes("a\xFF"), L"a\xDCFF");
+  EXPECT_EQ(orvel::PathFromBytes("Ё"), L"Ё");
 }
 
 }  // namespace

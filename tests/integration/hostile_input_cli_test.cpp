@@ -1,0 +1,302 @@
+// orvelctl against careless surroundings: output and input paths that are not plain files,
+// oversized inputs, leftovers of killed runs, odd names, a bad Settings.ini and an output stream
+// that refuses the results. Each ends in a clear refusal or in the data where it was asked for,
+// never in a silent loss or a hang.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/run_command.h"
+#include "support/sim_process.h"
+#include "support/test_files.h"
+
+namespace orvel::test {
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+constexpr std::size_t kConfigSize = 44916;  // the sim's default firmware 1.11
+const char kCannotOpen[] = "Внимание!: Не удается открыть файл(ы):";
+
+std::vector<std::string> Connect(const SimProcess& sim, std::vector<std::string> more) {
+  std::vector<std::string> args = {"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
+                                   "-i", SimProcess::kToolAddress};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+CommandResult Ctl(const std::vector<std::string>& args, const fs::path& workDir = {},
+                  milliseconds limit = seconds(30)) {
+  return RunCommand(ORVELCTL_PATH, args, workDir, limit);
+}
+
+// orvelctl through bash, for redirections and for signals sent while it runs.
+CommandResult Shell(const std::string& script, const fs::path& workDir = {},
+                    milliseconds limit = seconds(30)) {
+  return RunCommand("/bin/bash", {"-c", script, "orvelctl", ORVELCTL_PATH}, workDir, limit);
+}
+
+std::string Quoted(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) line += " '" + arg + "'";
+  return line;
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// A character device node like /dev/null (1,3), /dev/zero (1,5) or /dev/full (1,7), made in a test
+// folder so that a faulty tool can only ever replace this node, never the system's own.
+bool MakeDeviceNode(const fs::path& path, unsigned minor) {
+  return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, minor)) == 0;
+}
+
+bool IsCharacterDevice(const fs::path& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
+}
+
+TEST(HostileCli, OutputPathsThatAreNotPlainFiles) {
+  SimProcess sim;
+  TempFolder folder;
+  const fs::path dir = folder.path();
+  const auto read = [&](const std::string& path) {
+    return Ctl(Connect(sim, {"read-config", path}), dir);
+  };
+  const auto checkArea = [&](const std::string& bytes) {
+    EXPECT_EQ(bytes.size(), kConfigSize);
+    const Bytes area = sim.ReadState("config.bin");
+    EXPECT_EQ(Bytes(bytes.begin(), bytes.end()), area);
+  };
+
+  // Standard output, by name and as "-": the results stream, nothing else goes there.
+  for (const char* path : {"-", "/proc/self/fd/1"}) {
+    SCOPED_TRACE(path);
+    const CommandResult result = read(path);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    checkArea(result.out);
+  }
+  EXPECT_FALSE(fs::exists(dir / "-"));
+
+  // A FIFO gets the data straight through and stays a FIFO.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+  std::string piped;
+  std::thread reader([&] {
+    std::ifstream in(dir / "pipe", std::ios::binary);
+    piped.assign(std::istreambuf_iterator<char>(in), {});
+  });
+  const CommandResult toFifo = read((dir / "pipe").string());
+  reader.join();
+  EXPECT_EQ(toFifo.exitCode, 0) << toFifo.err;
+  checkArea(piped);
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir / "pipe")));
+
+  // A chain of symbolic links: the file at its end is replaced in its own folder, the links stay.
+  fs::create_directory(dir / "real");
+  WriteBytes(dir / "real" / "config.bin", {1, 2, 3});
+  fs::create_symlink("real/config.bin", dir / "hop");
+  fs::create_symlink(dir / "hop", dir / "link.bin");
+  const CommandResult viaLink = read((dir / "link.bin").string());
+  EXPECT_EQ(viaLink.exitCode, 0) << viaLink.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+  EXPECT_TRUE(fs::is_symlink(dir / "hop"));
+  const Bytes linked = ReadBytes(dir / "real" / "config.bin");
+  checkArea(std::string(linked.begin(), linked.end()));
+  // A link to a file that does not exist yet creates it.
+  fs::create_symlink("real/new.bin", dir / "dangling.bin");
+  EXPECT_EQ(read((dir / "dangling.bin").string()).exitCode, 0);
+  EXPECT_EQ(fs::file_size(dir / "real" / "new.bin"), kConfigSize);
+  EXPECT_TRUE(fs::is_symlink(dir / "dangling.bin"));
+
+  // Device files: a sink takes everything, a full one is a write error. Nodes of our own (root
+  // only), so that the test can never touch the system's.
+  if (!MakeDeviceNode(dir / "null", 3) || !MakeDeviceNode(dir / "full", 7)) {
+    GTEST_SKIP() << "device nodes need root";
+  }
+  const CommandResult toNull = read((dir / "null").string());
+  EXPECT_EQ(toNull.exitCode, 0) << toNull.err;
+  EXPECT_TRUE(IsCharacterDevice(dir / "null"));
+  const CommandResult toFull = read((dir / "full").string());
+  EXPECT_EQ(toFull.exitCode, 1);
+  EXPECT_TRUE(Contains(toFull.err, "Ошибка записи файла!: Не удаётся записать файл(ы):"))
+      << toFull.err;
+  EXPECT_TRUE(IsCharacterDevice(dir / "full"));
+  // Nothing was left behind in the folder: no temporary file, no replaced node.
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"dangling.bin", "full", "hop", "link.bin",
+                                                      "null", "pipe", "real"}));
+}
+
+TEST(HostileCli, InputsThatAreNotPlainFilesAreRefusedBeforeTheyAreRead) {
+  SimProcess sim;
+  TempFolder folder;
+  const fs::path dir = folder.path();
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+  for (const char* command : {"write-config", "write-program", "update"}) {
+    SCOPED_TRACE(command);
+    // Nobody writes into the FIFO: opening it as a file would wait for ever.
+    const CommandResult result = Ctl(Connect(sim, {command, (dir / "pipe").string()}), dir);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(Contains(result.err, kCannotOpen)) << result.err;
+    EXPECT_LT(result.elapsed, seconds(5));
+  }
+  if (MakeDeviceNode(dir / "zero", 5)) {
+    const CommandResult zero = Ctl(Connect(sim, {"write-program", (dir / "zero").string()}), dir);
+    EXPECT_EQ(zero.exitCode, 1);
+    EXPECT_TRUE(Contains(zero.err, kCannotOpen)) << zero.err;
+  }
+
+  // "-" is standard input.
+  const Bytes image = PatternBytes(kConfigSize, 9);
+  WriteBytes(dir / "in.bin", image);
+  const CommandResult fromStdin =
+      Shell("\"$1\"" + Quoted(Connect(sim, {"write-config", "-"})) + " < in.bin", dir);
+  EXPECT_EQ(fromStdin.exitCode, 0) << fromStdin.err;
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.ReadState("config.bin"), image);
+}
+
+TEST(HostileCli, SizesAreCheckedBeforeTheContents) {
+  SimProcess sim;
+  TempFolder folder;
+  const fs::path dir = folder.path();
+  // A sparse terabyte: measured, never read nor allocated.
+  std::ofstream(dir / "huge").close();
+  fs::resize_file(dir / "huge", std::uintmax_t{1} << 40);
+  struct Case {
+    const char* command;
+    const char* box;
+  };
+  const Case cases[] = {
+      {"write-config", "Ошибка.: Размер файла конфигурации не верен."},
+      {"update", "Ошибка.: Размер файла обновления не верен."},
+      {"write-program", "Внимание!: Размер файла программы не верен."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.command);
+    const CommandResult result = Ctl(Connect(sim, {c.command, (dir / "huge").string()}), dir);
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_TRUE(Contains(result.err, c.box)) << result.err;
+    EXPECT_LT(result.elapsed, seconds(5));
+  }
+  // Standard input is bounded the same way.
+  WriteBytes(dir / "long.bin", PatternBytes(kConfigSize + 1, 1));
+  const CommandResult piped =
+      Shell("cat long.bin long.bin | \"$1\"" + Quoted(Connect(sim, {"write-config", "-"})), dir);
+  EXPECT_EQ(piped.exitCode, 1);
+  EXPECT_TRUE(Contains(piped.err, "Ошибка.: Размер файла конфигурации не верен.")) << piped.err;
+}
+
+TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
+  TempFolder folder;
+  const fs::path dir = folder.path();
+  {
+    SimProcess sim;
+    // Leftovers of killed runs under every name an earlier version used.
+    for (int i = 0; i < 20; ++i) {
+      WriteBytes(dir / ("target.bin.~" + std::to_string(i) + ".tmp"), {7});
+    }
+    const CommandResult result = Ctl(Connect(sim, {"read-config", "target.bin"}), dir);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(fs::file_size(dir / "target.bin"), kConfigSize);
+    for (int i = 0; i < 20; ++i) fs::remove(dir / ("target.bin.~" + std::to_string(i) + ".tmp"));
+
+    // The longest name a folder entry may have.
+    const std::string longest(250, 'n');
+    const CommandResult longName = Ctl(Connect(sim, {"read-config", longest + ".bin"}), dir);
+    EXPECT_EQ(longName.exitCode, 0) << longName.err;
+    EXPECT_EQ(fs::file_size(dir / (longest + ".bin")), kConfigSize);
+    fs::remove(dir / (longest + ".bin"));
+  }
+
+  // Stopped during the read by SIGINT or SIGTERM: the earlier file stays, nothing else remains.
+  WriteBytes(dir / "target.bin", {1, 2, 3});
+  for (const char* signal : {"INT", "TERM"}) {
+    SCOPED_TRACE(signal);
+    SimProcess sim({"--silent-after", "20"});
+    const std::string script = "set -m; \"$1\"" +
+                               Quoted(Connect(sim, {"read-config", "target.bin"})) +
+                               " & sleep 2; kill -" + signal + " $!; wait $!; echo status $?";
+    const CommandResult result = Shell(script, dir);
+    EXPECT_TRUE(Contains(result.out,
+                         std::string("status ") + (std::string(signal) == "INT" ? "130" : "143")))
+        << result.out << result.err;
+    EXPECT_EQ(ReadBytes(dir / "target.bin"), (Bytes{1, 2, 3}));
+    EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
+  }
+}
+
+TEST(HostileCli, PathsReachTheFileSystemAsTheBytesGiven) {
+  SimProcess sim;
+  TempFolder folder;
+  const std::string name = "cfg\xff.bin";  // not UTF-8
+  const CommandResult read = Ctl(Connect(sim, {"read-config", name}), folder.path());
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{name});
+  const CommandResult write = Ctl(Connect(sim, {"write-config", name}), folder.path());
+  EXPECT_EQ(write.exitCode, 0) << write.err;
+}
+
+TEST(HostileCli, SettingsRecordsOutOfRangeAreBad) {
+  SimProcess sim;
+  TempFolder folder;
+  const std::string port = std::to_string(sim.port());
+  const std::vector<std::string> explicitArgs = {"-d", SimProcess::kAddress,     "-p",     port,
+                                                 "-i", SimProcess::kToolAddress, "version"};
+  const std::vector<std::string> records = {"999.1.1.1:99999", "127.0.0.2:109336",
+                                            "300.1.2.3:" + port, "127.0.0.2:70000"};
+  for (const std::string& record : records) {
+    SCOPED_TRACE(record);
+    WriteBytes(folder.path() / "Settings.ini", Bytes(record.begin(), record.end()));
+    const CommandResult fromFile = Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.path());
+    EXPECT_EQ(fromFile.exitCode, 2) << fromFile.out;
+    EXPECT_TRUE(Contains(fromFile.err, "Settings.ini")) << fromFile.err;
+    const CommandResult given = Ctl(explicitArgs, folder.path());
+    EXPECT_EQ(given.exitCode, 0) << given.err;
+  }
+  // A FIFO named Settings.ini is not opened: nobody will ever write into it.
+  fs::remove(folder.path() / "Settings.ini");
+  ASSERT_EQ(::mkfifo((folder.path() / "Settings.ini").c_str(), 0666), 0);
+  const CommandResult fifo =
+      Ctl({"-i", SimProcess::kToolAddress, "version"}, folder.path(), seconds(5));
+  EXPECT_FALSE(fifo.timedOut);
+  EXPECT_EQ(fifo.exitCode, 2);
+  const CommandResult fifoGiven = Ctl(explicitArgs, folder.path(), seconds(5));
+  EXPECT_EQ(fifoGiven.exitCode, 0) << fifoGiven.err;
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_EQ(sim.RequestLog().size(), 5u);  // only the runs with -d and -p asked the device
+}
+
+TEST(HostileCli, ResultsThatCannotBeWrittenAreAFailure) {
+  SimProcess sim;
+  for (const std::string& command : {Quoted(Connect(sim, {"version"})), std::string(" --help")}) {
+    SCOPED_TRACE(command);
+    const CommandResult result = Shell("\"$1\"" + command + " > /dev/full");
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(result.err.empty());
+  }
+}
+
+TEST(HostileCli, DoubleDashEndsTheOptions) {
+  SimProcess sim;
+  TempFolder folder;
+  const CommandResult result = Ctl(Connect(sim, {"read-config", "--", "-d"}), folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(fs::file_size(folder.path() / "-d"), kConfigSize);
+  EXPECT_EQ(Ctl(Connect(sim, {"--", "version", "-p"}), folder.path()).exitCode, 2);
+}
+
+}  // namespace
+}  // namespace orvel::test
