@@ -120,18 +120,32 @@ LRESULT CMainDlg::OnClose() {
     // their locks for good, and the save needs both. The controls are disabled during a task, so
     // the values are those of the moment of the question either way.
     SaveSettings();
-    // The task may have ended while the question was open; its handle is then already closed.
-    if (m_hTaskThread) {
-      ::TerminateThread(m_hTaskThread, 0);
-      ::CloseHandle(m_hTaskThread);
-      m_hTaskThread = nullptr;
-    }
+    // The task may have ended while the question was open; its handle is then already closed and
+    // the close goes on as one without a task.
+    if (m_hTaskThread) StopTaskAndExit();
   } else {
     SaveSettings();
   }
   DestroyWindow();
   ::PostQuitMessage(kExitCodeClosed);
   return 0;
+}
+
+void CMainDlg::StopTaskAndExit() {
+  // A thread stopped wherever it stands may hold a lock of the heap, the C runtime, the loader or
+  // the system's memory manager for good; whatever takes such a lock afterwards waits forever.
+  // Destroying a window frees memory, and the normal way out runs destructors, exit handlers and
+  // the DLLs' detach code, all of which can take them. So the dialog goes while the worker still
+  // runs (its calls to the dialog's controls then simply fail), and once the worker is stopped the
+  // process ends at once, with nothing run in between but the stop itself. The settings file is
+  // already closed, so the system holds everything that was written to it.
+  DestroyWindow();
+  ::TerminateThread(m_hTaskThread, 0);
+  ::CloseHandle(m_hTaskThread);
+  m_hTaskThread = nullptr;
+  ::TerminateProcess(::GetCurrentProcess(), kExitCodeClosed);
+  // TerminateProcess does not return for the calling process; should it fail, the close goes on
+  // the normal way.
 }
 
 LRESULT CMainDlg::OnDestroy() {

@@ -33,6 +33,8 @@ class CMainDlg : public fw::CDialogImpl<CMainDlg, fw::CWindow>,
   // --- the dialog (main_dialog.cpp) ---
   LRESULT OnInitDialog();
   LRESULT OnClose();
+  // The confirmed close during a task: stops the worker and ends the process with exit code 16.
+  void StopTaskAndExit();
   LRESULT OnDestroy();
 
   // --- connection settings (settings.cpp) ---

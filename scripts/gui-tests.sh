@@ -2,11 +2,13 @@
 # GUI tests of OrvelTools.exe: runs the real program under Wine on a private X server and drives it
 # with orvel-gui-driver.exe (cross-built beside it); orvel-sim plays the device on 127.0.0.2.
 #
-#   gui-tests.sh --windows-build DIR --sim PATH [--work DIR] [scenario ...]
+#   gui-tests.sh --windows-build DIR --sim PATH [--work DIR] [--tries N] [scenario ...]
 #
-# Scenarios: fresh port settings read silent, and link_port link_flood of wine-link-scenarios.sh
-# (all when none is named). Exit status 0 when every scenario passed, 1 when one failed, 77
-# (skipped) when Wine, Xvfb or the Windows build is missing outside CI.
+# Scenarios: fresh port settings read silent forced, and link_port link_flood of
+# wine-link-scenarios.sh (all when none is named). --tries sets how many forced closes "forced"
+# makes at each of its three moments (default 1; the soak uses more). Exit status 0 when every
+# scenario passed, 1 when one failed, 77 (skipped) when Wine, Xvfb or the Windows build is missing
+# outside CI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/gui-common.sh
@@ -17,17 +19,20 @@ source "$here/wine-link-scenarios.sh"
 windows_build=$here/../build/mingw-release
 sim=
 work=
+tries=1
 scenarios=()
 while (($#)); do
   case $1 in
     --windows-build) windows_build=$2; shift 2 ;;
     --sim) sim=$2; shift 2 ;;
     --work) work=$2; shift 2 ;;
-    -h | --help) sed -n '2,10p' "$0"; exit 0 ;;
+    --tries) tries=$2; shift 2 ;;
+    -h | --help) sed -n '2,11p' "$0"; exit 0 ;;
     *) scenarios+=("$1"); shift ;;
   esac
 done
-((${#scenarios[@]})) || scenarios=(fresh port settings read silent link_port link_flood)
+((${#scenarios[@]})) || scenarios=(fresh port settings read silent forced link_port link_flood)
+[[ $tries =~ ^[1-9][0-9]*$ ]] || { echo "gui-tests: --tries wants a positive number" >&2; exit 2; }
 windows_build=$(realpath -m "$windows_build")
 work=$(realpath -m "${work:-$windows_build/gui-tests}")
 [ -z "$sim" ] || sim=$(realpath -m "$sim")
@@ -49,6 +54,7 @@ mkdir -p "$work"
 trap gui_cleanup EXIT
 gui_start_xvfb "$work"
 gui_prepare_prefix "$work/wine-prefix"
+gui_unmanaged_windows
 
 failed=()
 run_driver() {
@@ -107,6 +113,35 @@ scenario_silent() {
   run_driver silent "$folder" "$(gui_winpath "$folder/silent.bin")" || return 1
   gui_stop_sim
   expect_file "$folder/Settings.ini" "127.0.0.2:$GUI_PORT" "the forced close saved the settings"
+}
+
+# Forced closes at three moments of a task: while a read waits for a silent device, while its save
+# dialog is open, and while a configuration is being written into a live (slowed) device; each try
+# closes a little later in the task (0 to 1.5 s after the moment, in steps that are no multiple of
+# the tool's 20-ms poll). Every try has an orvel-sim of its own on a fresh port: Wine (8.0) can keep
+# the port of a worker stopped inside a receive bound in wineserver after the process has ended,
+# which Windows does not.
+scenario_forced() {
+  local folder=$1 moment try file exits=() slowest
+  for moment in wait dialog write; do
+    for ((try = 0; try < tries; try++)); do
+      if [ "$moment" = write ]; then
+        gui_start_sim "$sim" "$folder/device" --delay 30
+        file=$folder/write.bin
+        cp "$folder/device/config.bin" "$file"
+      else
+        gui_start_sim "$sim" "$folder/device" --silent-after 0
+        file=$folder/read.bin
+      fi
+      printf '127.0.0.2:%s' "$GUI_PORT" >"$folder/Settings.ini"
+      run_driver forced "$folder" "$moment" "$(gui_winpath "$file")" $((try * 317 % 1500)) || return 1
+      gui_stop_sim
+      expect_file "$folder/Settings.ini" "127.0.0.2:$GUI_PORT" "Settings.ini saved" || return 1
+      exits+=("$(sed -n 's/^info: closed .* ended \([0-9]*\) ms after Yes$/\1/p' "$folder/driver.log")")
+    done
+  done
+  slowest=$(printf '%s\n' "${exits[@]}" | sort -n | tail -1)
+  echo "info: forced closes: ${#exits[@]}, each ended with exit code 16; slowest exit $slowest ms after Yes"
 }
 
 for scenario in "${scenarios[@]}"; do

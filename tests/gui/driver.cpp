@@ -325,6 +325,27 @@ DWORD WaitExit(DWORD timeoutMs) {
   return code;
 }
 
+// The whole content of a small file; empty when it cannot be read.
+std::string FileContent(const std::wstring& path) {
+  std::string content;
+  if (FILE* file = _wfopen(path.c_str(), L"rb")) {
+    char buffer[256];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+      content.append(buffer, n);
+    }
+    std::fclose(file);
+  }
+  return content;
+}
+
+// Overwrites the folder's Settings.ini, so that only a later save can put a record back.
+void SpoilSettings(const std::wstring& folder) {
+  if (FILE* spoiled = _wfopen((folder + L"\\Settings.ini").c_str(), L"wb")) {
+    std::fputs("spoiled", spoiled);
+    std::fclose(spoiled);
+  }
+}
+
 // Closes the dialog with Alt+F4 as the person would.
 void CloseWithKeyboard(const Tool& tool) {
   tool.Activate();
@@ -610,6 +631,17 @@ void SelectLoopbackInterface(const Tool& tool) {
   }
 }
 
+// Fails with what, naming the first box of the tool that is open besides its dialog.
+[[noreturn]] void FailNaming(const Tool& tool, const char* what) {
+  for (HWND hWnd : ToolWindows()) {
+    if (hWnd != tool.dialog) {
+      Fail("%s; open box %s: %s", what, Quote(Text(hWnd)).c_str(),
+           Quote(StaticTexts(hWnd)).c_str());
+    }
+  }
+  Fail("%s", what);
+}
+
 // Clicks button 1000 and answers the save dialog with the path; checks the controls meanwhile.
 void StartReadTask(const Tool& tool, const std::wstring& savePath) {
   tool.ClickItem(kReadConfig);
@@ -636,15 +668,7 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
         return tool.ControlsEnabled(true);
       },
       60000);
-  if (!done) {
-    for (HWND hWnd : ToolWindows()) {
-      if (hWnd != tool.dialog) {
-        Fail("the task did not end; open box %s: %s", Quote(Text(hWnd)).c_str(),
-             Quote(StaticTexts(hWnd)).c_str());
-      }
-    }
-    Fail("the task did not end within 60 s");
-  }
+  if (!done) FailNaming(tool, "the task did not end within 60 s");
   std::printf("info: task took %llu ms, highest bar position seen %d\n",
               static_cast<unsigned long long>(GetTickCount64() - started), highest);
   Expect(highest > 0, "the progress bar moved during the read");
@@ -660,12 +684,8 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
 void ScenarioSilent(const std::wstring& exe, const std::wstring& folder,
                     const std::wstring& savePath) {
   Tool tool = Start(exe, folder);
-  // The tool has read its settings; spoil the file so that the script sees whether the forced
-  // close writes it again.
-  if (FILE* spoiled = _wfopen((folder + L"\\Settings.ini").c_str(), L"wb")) {
-    std::fputs("spoiled", spoiled);
-    std::fclose(spoiled);
-  }
+  // The tool has read its settings; the script sees whether the forced close writes them again.
+  SpoilSettings(folder);
   SelectLoopbackInterface(tool);
   const ULONGLONG started = GetTickCount64();
   StartReadTask(tool, savePath);
@@ -702,6 +722,64 @@ void ScenarioSilent(const std::wstring& exe, const std::wstring& folder,
   Expect(WaitExit(10000) == 16, "Yes ends the program with exit code 16");
 }
 
+// Where the task stands when the person closes the dialog.
+enum class CloseMoment { Wait, Write, Dialog };
+
+// Starts the task for the moment: "wait" reads from a silent device, "write" writes the file into a
+// live device, "dialog" stops in the read's save dialog. Returns once the moment is reached.
+void ReachMoment(const Tool& tool, CloseMoment moment, const std::wstring& file) {
+  switch (moment) {
+    case CloseMoment::Wait:
+      StartReadTask(tool, file);
+      break;
+    case CloseMoment::Write: {
+      tool.ClickItem(kWriteConfig);
+      const Popup open = WaitPopup(tool, true, 10000, "the open dialog");
+      AnswerFileDialog(open, file);
+      if (!WaitFor([&] { return tool.BarPos() > 0; }, 10000)) {
+        FailNaming(tool, "the write did not move the bar within 10 s");
+      }
+      Ok("the write moves the bar");
+      break;
+    }
+    case CloseMoment::Dialog:
+      tool.ClickItem(kReadConfig);
+      WaitPopup(tool, true, 10000, "the save dialog");
+      break;
+  }
+}
+
+// Closes the dialog during a task, delayMs after the task reached the given moment; the close must
+// end the process with 16 within 5 s and write Settings.ini again.
+void ScenarioForced(const std::wstring& exe, const std::wstring& folder, CloseMoment moment,
+                    const std::wstring& file, DWORD delayMs) {
+  constexpr DWORD kExitLimitMs = 5000;
+  const std::wstring settingsPath = folder + L"\\Settings.ini";
+  const std::string settings = FileContent(settingsPath);
+  if (settings.empty()) Fail("no Settings.ini in the folder");
+  Tool tool = Start(exe, folder);
+  // Only a save by this close can put the record back.
+  SpoilSettings(folder);
+  SelectLoopbackInterface(tool);
+  ReachMoment(tool, moment, file);
+  Sleep(delayMs);
+  CloseWithKeyboard(tool);
+  const Popup question = WaitPopup(tool, false, 5000, "the close question");
+  if (question.text != kCloseQuestion) {
+    Fail("unexpected box %s: %s", Quote(question.caption).c_str(), Quote(question.text).c_str());
+  }
+  HWND yes = GetDlgItem(question.window, IDYES);
+  if (!yes) Fail("the question has no Yes button");
+  Click(yes);
+  const ULONGLONG answered = GetTickCount64();
+  const DWORD code = WaitExit(kExitLimitMs);
+  const auto took = static_cast<unsigned long>(GetTickCount64() - answered);
+  Expect(code == 16, "Yes ends the program with exit code 16");
+  Expect(FileContent(settingsPath) == settings, "Settings.ini holds the record again");
+  std::printf("info: closed %lu ms into the task; the process ended %lu ms after Yes\n", delayMs,
+              took);
+}
+
 // Shows the dialog until stopFile exists (or timeoutSec passed), printing its screen rectangle.
 void ScenarioShow(const std::wstring& exe, const std::wstring& folder, const std::wstring& stopFile,
                   int timeoutSec) {
@@ -729,7 +807,7 @@ void ScenarioShow(const std::wstring& exe, const std::wstring& folder, const std
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) {
     std::printf(
-        "usage: orvel-gui-driver fresh|port|settings|read|silent|show <exe> <folder> ...\n");
+        "usage: orvel-gui-driver fresh|port|settings|read|silent|forced|show <exe> <folder> ...\n");
     return 2;
   }
   const std::wstring scenario = argv[1];
@@ -745,6 +823,18 @@ int wmain(int argc, wchar_t** argv) {
     ScenarioRead(exe, folder, argv[4]);
   } else if (scenario == L"silent" && argc == 5) {
     ScenarioSilent(exe, folder, argv[4]);
+  } else if (scenario == L"forced" && argc == 7) {
+    const std::wstring moment = argv[4];
+    CloseMoment which = CloseMoment::Wait;
+    if (moment == L"write") {
+      which = CloseMoment::Write;
+    } else if (moment == L"dialog") {
+      which = CloseMoment::Dialog;
+    } else if (moment != L"wait") {
+      std::printf("unknown moment; wait, write or dialog\n");
+      return 2;
+    }
+    ScenarioForced(exe, folder, which, argv[5], static_cast<DWORD>(_wtoi(argv[6])));
   } else if (scenario == L"show" && argc == 6) {
     ScenarioShow(exe, folder, argv[4], _wtoi(argv[5]));
   } else {
