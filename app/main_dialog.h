@@ -50,7 +50,9 @@ class CMainDlg : public fw::CDialogImpl<CMainDlg, fw::CWindow>,
   LRESULT OnWriteProgram();
   LRESULT OnUpdateDevice();
   LRESULT OnTaskDone();
-  void StartTask(unsigned(__stdcall* threadProc)(void*));
+  void StartTask(int button, unsigned(__stdcall* threadProc)(void*));
+  // Gives the keyboard focus back to the button that started the task.
+  void RestoreTaskFocus();
   void PrepareConnection();
   static unsigned __stdcall ReadConfigThread(void* dialog);
   static unsigned __stdcall WriteConfigThread(void* dialog);
@@ -61,6 +63,8 @@ class CMainDlg : public fw::CDialogImpl<CMainDlg, fw::CWindow>,
 
   fw::CAppModule& m_module;
   HANDLE m_hTaskThread = nullptr;
+  // The button that started the running (or last) task; it takes the focus back afterwards.
+  int m_taskButton = IDC_READ_CONFIG;
   HWND m_hProgress = nullptr;
   HWND m_hAddress = nullptr;
   HWND m_hPort = nullptr;

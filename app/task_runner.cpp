@@ -35,27 +35,28 @@ void CMainDlg::EnableControls(bool enable) {
 }
 
 LRESULT CMainDlg::OnReadConfig() {
-  StartTask(&ReadConfigThread);
+  StartTask(IDC_READ_CONFIG, &ReadConfigThread);
   return 0;
 }
 
 LRESULT CMainDlg::OnWriteConfig() {
-  StartTask(&WriteConfigThread);
+  StartTask(IDC_WRITE_CONFIG, &WriteConfigThread);
   return 0;
 }
 
 LRESULT CMainDlg::OnWriteProgram() {
-  StartTask(&WriteProgramThread);
+  StartTask(IDC_WRITE_PROGRAM, &WriteProgramThread);
   return 0;
 }
 
 LRESULT CMainDlg::OnUpdateDevice() {
-  StartTask(&UpdateThread);
+  StartTask(IDC_UPDATE_DEVICE, &UpdateThread);
   return 0;
 }
 
-void CMainDlg::StartTask(unsigned(__stdcall* threadProc)(void*)) {
+void CMainDlg::StartTask(int button, unsigned(__stdcall* threadProc)(void*)) {
   if (m_hTaskThread) return;  // a task is running
+  m_taskButton = button;
   EnableControls(false);
   ::SendMessageW(m_hProgress, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   ::SendMessageW(m_hProgress, PBM_SETPOS, 0, 0);
@@ -64,6 +65,7 @@ void CMainDlg::StartTask(unsigned(__stdcall* threadProc)(void*)) {
   if (!m_hTaskThread) {
     // No worker, so no WM_TASK_DONE will come: give the controls back here.
     EnableControls(true);
+    RestoreTaskFocus();
     ::MessageBoxW(m_hWnd, kTaskNotStartedText, kErrorCaption, MB_ICONERROR);
   }
 }
@@ -125,5 +127,12 @@ LRESULT CMainDlg::OnTaskDone() {
   ::SetWindowTextW(static_cast<HWND>(m_session.m_hStatus), kIdleStatusText);
   m_session.m_progress.SetPos(0);
   EnableControls(true);
+  RestoreTaskFocus();
   return 0;
+}
+
+void CMainDlg::RestoreTaskFocus() {
+  // Disabling the focused button took the focus away; without this the keyboard would reach no
+  // control until the mouse picks one. WM_NEXTDLGCTL moves it the way the dialog manager does.
+  SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(m_taskButton)), TRUE);
 }

@@ -45,6 +45,9 @@ const std::wstring kCloseQuestion =
     L"некорректной работе прибора или выходу его из строя.\nПродолжить завершение работы "
     L"программы?";
 
+const std::wstring kProgramCancelledText =
+    L"Не указано название и место расположения файла! Запись программы в прибор отменена.";
+
 constexpr DWORD kFileNameCombo = 0x47C;  // cmb13 of the common file dialog
 constexpr DWORD kFileNameEdit = 0x480;   // edt1, the old-style name box
 
@@ -195,6 +198,13 @@ INPUT Key(WORD vk, bool up) {
 }
 
 void PressKey(WORD vk) { SendInputs({Key(vk, false), Key(vk, true)}); }
+
+// A key pressed in the given top-level window, brought to the front first.
+void PressKeyIn(HWND window, WORD vk) {
+  SetForegroundWindow(window);
+  WaitFor([&] { return GetForegroundWindow() == window; }, 2000);
+  PressKey(vk);
+}
 
 void PressChord(WORD modifier, WORD vk) {
   SendInputs({Key(modifier, false), Key(vk, false), Key(vk, true), Key(modifier, true)});
@@ -642,9 +652,14 @@ void SelectLoopbackInterface(const Tool& tool) {
   Fail("%s", what);
 }
 
-// Clicks button 1000 and answers the save dialog with the path; checks the controls meanwhile.
-void StartReadTask(const Tool& tool, const std::wstring& savePath) {
-  tool.ClickItem(kReadConfig);
+// Starts the read with a click on button 1000, or with the keyboard when the button has the focus,
+// and answers the save dialog with the path; checks the controls meanwhile.
+void StartReadTask(const Tool& tool, const std::wstring& savePath, bool keyboard = false) {
+  if (keyboard) {
+    PressKey(VK_SPACE);
+  } else {
+    tool.ClickItem(kReadConfig);
+  }
   Expect(WaitFor([&] { return tool.ControlsEnabled(false); }, 3000),
          "the seven input controls are disabled while the task runs");
   const Popup save = WaitPopup(tool, true, 10000, "the save dialog");
@@ -659,8 +674,12 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
                   const std::wstring& savePath) {
   Tool tool = Start(exe, folder);
   SelectLoopbackInterface(tool);
+  // From the interface list, the last control in tab order, Tab wraps round to button 1000.
+  PressKey(VK_TAB);
+  Expect(WaitFor([&] { return tool.Focus() == tool.Item(kReadConfig); }, 3000),
+         "Tab reaches button 1000");
   const ULONGLONG started = GetTickCount64();
-  StartReadTask(tool, savePath);
+  StartReadTask(tool, savePath, true);
   int highest = 0;
   const bool done = WaitFor(
       [&] {
@@ -674,6 +693,26 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
   Expect(highest > 0, "the progress bar moved during the read");
   Expect(ToolWindows().size() == 1, "the task ended without a message box");
   Expect(tool.Idle(), "back to idle: bar at 0, idle text, controls enabled");
+  Expect(WaitFor([&] { return tool.Focus() == tool.Item(kReadConfig); }, 3000),
+         "the focus is back on the button that started the read");
+
+  // Another task, all by keyboard: Tab to "Записать программу", Space, Escape in its open dialog,
+  // Enter on the box that says it was cancelled.
+  PressKey(VK_TAB);
+  PressKey(VK_TAB);
+  Expect(WaitFor([&] { return tool.Focus() == tool.Item(kWriteProgram); }, 3000),
+         "two Tabs reach button 1002");
+  PressKey(VK_SPACE);
+  const Popup open = WaitPopup(tool, true, 10000, "the open dialog");
+  PressKeyIn(open.window, VK_ESCAPE);
+  WaitGone(open.window, 5000, "the open dialog");
+  const Popup cancelled = WaitPopup(tool, false, 10000, "the cancel box");
+  Expect(cancelled.text == kProgramCancelledText, "the box says the write was cancelled");
+  PressKeyIn(cancelled.window, VK_RETURN);
+  WaitGone(cancelled.window, 5000, "the cancel box");
+  Expect(WaitFor([&] { return tool.Idle(); }, 5000), "idle again after the cancelled write");
+  Expect(WaitFor([&] { return tool.Focus() == tool.Item(kWriteProgram); }, 3000),
+         "the focus is back on button 1002, which started that task");
 
   CloseWithKeyboard(tool);
   Expect(WaitExit(10000) == 16, "closed with exit code 16");
