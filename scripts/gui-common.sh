@@ -74,7 +74,18 @@ gui_prepare_prefix() {
       timeout 120 "$WINE" wineboot -i >/dev/null 2>&1 || exit 1
       timeout 60 "$WINESERVER" -w || true
     fi
+    gui_link_marlett
   ) 9>"$WINEPREFIX.lock"
+}
+
+# Wine's symbol font Marlett (Debian's fonts-wine) into the prefix's Fonts folder: this Wine looks
+# for fonts there and in the system's font folders, not where the package puts them. Marlett draws
+# the caption buttons; without it they show as the letters "0 1 r". Only Marlett: the package's
+# "MS Sans Serif" has no Cyrillic letters and would replace the dialog's text by boxes.
+gui_link_marlett() {
+  local font=/usr/share/wine/fonts/marlett.ttf fonts=$WINEPREFIX/drive_c/windows/Fonts
+  [ -f "$font" ] && [ -d "$fonts" ] || return 0
+  [ -e "$fonts/marlett.ttf" ] || ln -s "$font" "$fonts/marlett.ttf"
 }
 
 # Xvfb runs no window manager, and Wine waits up to 2 s for one to confirm every window it hides:
