@@ -62,8 +62,9 @@ struct Reply {
   std::uint32_t address = 0;
   std::uint16_t length = 0;
   std::optional<Bytes> answer;  // nothing: the device keeps quiet
-  std::string note;      // why it kept quiet; "stray" for a write outside every area; "data=XX" for
-                         // the data byte of ProgramStart
+  std::string note;      // why it kept quiet; "stray" for a write outside every area; "corrupted"
+                         // for a write over the corrupt address; "data=XX" for the data byte of
+                         // ProgramStart
   bool restart = false;  // the device restarts after this answer
 };
 
@@ -83,6 +84,10 @@ class DeviceModel {
     std::copy_n(image.begin(), std::min(image.size(), m_config.size()), m_config.begin());
     return image.size() == m_config.size();
   }
+
+  // From now on a write over this address stores another byte there than it was given, and says
+  // nothing of it.
+  void CorruptAt(std::uint32_t address) { m_corruptAddress = address; }
 
   const Bytes& Config() const { return m_config; }
   const Bytes& Program() const { return m_program; }
@@ -135,6 +140,10 @@ class DeviceModel {
                      }
                    });
         if (stray) reply.note = "stray";
+        if (m_corruptAddress && CorruptStored(reply.address, reply.length)) {
+          if (!reply.note.empty()) reply.note += ",";
+          reply.note += "corrupted";
+        }
         Bytes answer{'O', 'K'};
         AppendU32(answer, reply.address);
         reply.answer = std::move(answer);
@@ -206,6 +215,20 @@ class DeviceModel {
     return sum;
   }
 
+  // Flips every bit of the byte stored at the corrupt address when [address, address + length)
+  // covers it and it lies in an area; true when it did.
+  bool CorruptStored(std::uint32_t address, std::size_t length) {
+    const std::uint64_t at = *m_corruptAddress;
+    if (at < address || at >= std::uint64_t{address} + length) return false;
+    bool flipped = false;
+    ForEachRun(static_cast<std::uint32_t>(at), 1,
+               [&](std::size_t, std::uint8_t* cells, std::size_t) {
+                 if (cells) *cells = static_cast<std::uint8_t>(~*cells);
+                 flipped = cells != nullptr;
+               });
+    return flipped;
+  }
+
   // Splits [address, address + length) into runs that lie in one area (cells points at the first)
   // or outside every area (cells is null), and calls visit(offset in the request, cells, count)
   // for each. Addresses are taken wide, so a region running past 0xFFFFFFFF does not wrap round.
@@ -248,6 +271,7 @@ class DeviceModel {
   std::map<std::uint32_t, ReceivedPart> m_parts;
   std::optional<std::uint32_t> m_currentPart;
   std::optional<std::uint8_t> m_programStart;
+  std::optional<std::uint32_t> m_corruptAddress;
   std::size_t m_strayBytes = 0;
 };
 

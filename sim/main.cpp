@@ -47,11 +47,13 @@ struct FaultPlan {
   bool wrongEcho = false;
   bool wrongPort = false;
   bool stranger = false;
+  bool shortRead = false;
 };
 
 class FaultDice {
  public:
-  explicit FaultDice(const Faults& faults) : m_faults(faults), m_random(faults.seed) {}
+  explicit FaultDice(const Faults& faults)
+      : m_faults(faults), m_random(faults.seed), m_later(faults.seed ^ 0x9E3779B97F4A7C15u) {}
 
   FaultPlan Roll() {
     FaultPlan plan;
@@ -61,19 +63,24 @@ class FaultDice {
     plan.wrongEcho = Hit(m_faults.wrongEcho);
     plan.wrongPort = Hit(m_faults.wrongPort);
     plan.stranger = Hit(m_faults.stranger);
+    // Faults added later roll dice of their own, so that a seed keeps giving the earlier faults
+    // it always gave.
+    plan.shortRead = Hit(m_faults.shortRead, m_later);
     return plan;
   }
 
  private:
   // 53 random bits as a fraction in [0, 1): the same on every platform, unlike the standard
   // distributions.
-  bool Hit(double probability) {
-    const double roll = static_cast<double>(m_random() >> 11) * 0x1.0p-53;
+  bool Hit(double probability) { return Hit(probability, m_random); }
+  static bool Hit(double probability, std::mt19937_64& random) {
+    const double roll = static_cast<double>(random() >> 11) * 0x1.0p-53;
     return roll < probability;
   }
 
   Faults m_faults;
   std::mt19937_64 m_random;
+  std::mt19937_64 m_later;
 };
 
 class Simulator {
@@ -188,7 +195,13 @@ class Simulator {
     if (!reply.answer) {
       m_log.Add(sequence, reply, false, reply.note);
     } else {
-      const FaultPlan plan = m_dice.Roll();
+      FaultPlan plan = m_dice.Roll();
+      const auto command = static_cast<ServiceCommand>(reply.command);
+      if (command == ServiceCommand::Version && m_options.faults.dropFirstVersion &&
+          !m_versionDropped) {
+        plan.drop = m_versionDropped = true;
+      }
+      plan.shortRead = plan.shortRead && command == ServiceCommand::Read && reply.length > 0;
       std::string notes = reply.note;
       const auto note = [&notes](bool hit, const char* name) {
         if (!hit) return;
@@ -201,10 +214,12 @@ class Simulator {
         note(plan.late && m_previousAnswer.has_value(), "late");
         note(plan.wrongEcho && HasEcho(reply), "wrong-echo");
         note(plan.wrongPort, "wrong-port");
+        note(plan.shortRead, "short");
         note(plan.duplicate, "duplicate");
-        note(m_options.faults.delayMs > 0, "delayed");
+        note(Delayed(reply), "delayed");
       }
-      const bool rightAnswer = !plan.drop && !plan.wrongPort && !(plan.wrongEcho && HasEcho(reply));
+      const bool rightAnswer =
+          !plan.drop && !plan.wrongPort && !(plan.wrongEcho && HasEcho(reply)) && !plan.shortRead;
       m_log.Add(sequence, reply, rightAnswer, notes);
       if (!plan.drop) Deliver(reply, plan, m_sender);
       m_previousAnswer = *reply.answer;
@@ -229,6 +244,11 @@ class Simulator {
     return reply;
   }
 
+  bool Delayed(const Reply& reply) const {
+    const Faults& faults = m_options.faults;
+    return faults.delayMs > 0 && (!faults.delayOnly || *faults.delayOnly == reply.command);
+  }
+
   static bool HasEcho(const Reply& reply) {
     const auto command = static_cast<ServiceCommand>(reply.command);
     return command == ServiceCommand::Read || command == ServiceCommand::Write;
@@ -239,6 +259,10 @@ class Simulator {
     std::optional<Bytes> late;
     if (plan.late) late = m_previousAnswer;
     if (plan.wrongEcho && HasEcho(reply)) Corrupt(reply, answer, ~reply.address);
+    if (plan.shortRead) {
+      // Half the data, then the echo.
+      answer.erase(answer.begin() + reply.length / 2, answer.end() - 4);
+    }
     std::optional<Bytes> junk;
     if (plan.stranger) {
       // Looks like the right answer but carries other data: taking it would show in the result.
@@ -254,11 +278,11 @@ class Simulator {
       from.send_to(asio::buffer(answer), to, 0, ignored);
       if (plan.duplicate) from.send_to(asio::buffer(answer), to, 0, ignored);
     };
-    if (m_options.faults.delayMs == 0) {
+    if (!Delayed(reply)) {
       send();
       return;
     }
-    // Every answer waits the same time, so the queue stays in order of its due times.
+    // Every answer held back waits the same time, so the queue stays in order of its due times.
     m_heldBack.push_back(
         {std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.faults.delayMs),
          std::move(send)});
@@ -306,6 +330,7 @@ class Simulator {
   udp::endpoint m_sender;
   std::uint64_t m_received = 0;
   std::optional<Bytes> m_previousAnswer;
+  bool m_versionDropped = false;
   std::chrono::steady_clock::time_point m_restartingUntil{};
   struct HeldBack {
     std::chrono::steady_clock::time_point due;
@@ -343,6 +368,7 @@ int main(int argc, char** argv) {
   }
   try {
     DeviceModel device(options->device);
+    if (options->faults.corruptAddress) device.CorruptAt(*options->faults.corruptAddress);
     if (options->configFile) {
       const auto image = ReadFile(*options->configFile);
       if (!image) {

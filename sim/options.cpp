@@ -18,6 +18,17 @@ bool ParseUnsigned(const char* text, std::uint64_t max, std::uint64_t& out) {
   return true;
 }
 
+// A number in decimal or, with 0x, in hexadecimal.
+bool ParseAddress(const char* text, std::uint64_t& out) {
+  if (*text < '0' || *text > '9') return false;
+  errno = 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(text, &end, 0);
+  if (errno != 0 || *end != '\0' || value > UINT32_MAX) return false;
+  out = value;
+  return true;
+}
+
 bool ParseReal(const char* text, double min, double max, double& out) {
   errno = 0;
   char* end = nullptr;
@@ -47,6 +58,12 @@ const char* Usage() {
          "  --wrong-port P       the answer comes from another port of the same address\n"
          "  --stranger P         a junk datagram from another port goes out first\n"
          "  --delay MS           every answer waits MS milliseconds\n"
+         "  --delay-only C       --delay holds back only the answers to command C (hex, e.g. 05)\n"
+         "  --short-read P       a Read answer carries only half the data asked for\n"
+         "  --drop-first-version the first answer to Version is lost, later ones go out\n"
+         "  --corrupt-byte A     a Write over address A (0x... for hex) stores another byte "
+         "there,\n"
+         "                       still answering OK\n"
          "  --silent-after N     requests after the first N get nothing\n"
          "The state folder gets config.bin, program.bin, checksum.bin, parts/, requests.log at\n"
          "start, after every Restart and on SIGINT/SIGTERM; \"ready\" (the port) is written "
@@ -60,6 +77,10 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     const std::string_view name = argv[i];
     if (name == "--no-version-answer") {
       options.device.answerVersion = false;
+      continue;
+    }
+    if (name == "--drop-first-version") {
+      options.faults.dropFirstVersion = true;
       continue;
     }
     if (i + 1 >= argc) {
@@ -104,6 +125,16 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (name == "--delay") {
       ok = ParseUnsigned(value, 60000, number);
       options.faults.delayMs = static_cast<unsigned>(number);
+    } else if (name == "--delay-only") {
+      char* end = nullptr;
+      const unsigned long code = std::strtoul(value, &end, 16);
+      ok = *value != '\0' && *end == '\0' && code <= 0xFF;
+      options.faults.delayOnly = static_cast<std::uint8_t>(code);
+    } else if (name == "--short-read") {
+      probability(options.faults.shortRead);
+    } else if (name == "--corrupt-byte") {
+      ok = ParseAddress(value, number);
+      options.faults.corruptAddress = static_cast<std::uint32_t>(number);
     } else if (name == "--silent-after") {
       ok = ParseUnsigned(value, UINT64_MAX, number);
       options.faults.silentAfter = number;

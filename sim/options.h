@@ -10,14 +10,18 @@
 namespace orvel::sim {
 
 struct Faults {
-  double drop = 0;       // the answer is lost (the request is still carried out)
-  double duplicate = 0;  // the answer goes out twice
-  double late = 0;       // the answer to the previous request goes out first
-  double wrongEcho = 0;  // a Read or Write answer echoes another address
-  double wrongPort = 0;  // the answer comes from another source port
-  double stranger = 0;   // a junk datagram from another port goes out first
-  unsigned delayMs = 0;  // every answer waits this long
-  std::optional<std::uint64_t> silentAfter;  // requests after this many get nothing
+  double drop = 0;                        // the answer is lost (the request is still carried out)
+  double duplicate = 0;                   // the answer goes out twice
+  double late = 0;                        // the answer to the previous request goes out first
+  double wrongEcho = 0;                   // a Read or Write answer echoes another address
+  double wrongPort = 0;                   // the answer comes from another source port
+  double stranger = 0;                    // a junk datagram from another port goes out first
+  unsigned delayMs = 0;                   // every answer waits this long
+  std::optional<std::uint8_t> delayOnly;  // ... or only the answers of this command
+  double shortRead = 0;                   // a Read answer carries half the data asked for
+  bool dropFirstVersion = false;          // the first answer to Version is lost
+  std::optional<std::uint32_t> corruptAddress;  // a write there stores a wrong byte
+  std::optional<std::uint64_t> silentAfter;     // requests after this many get nothing
   std::uint64_t seed = 1;
 };
 

@@ -300,6 +300,27 @@ TEST(FoundationSim, FaultsDoWhatTheySay) {
     ASSERT_TRUE(late.has_value());
     EXPECT_EQ(late->bytes, right);
   }
+  {
+    // Only the restart's answer waits; the duplicate goes with it.
+    SimProcess sim({"--delay", "300", "--delay-only", "0C", "--duplicate", "1"});
+    ToolSocket tool(sim.port());
+    EXPECT_EQ(tool.Ask(read, 100).size(), 2u);
+    tool.Send(Request(ServiceCommand::Restart, 0, 0));
+    EXPECT_FALSE(tool.Receive(150).has_value());
+    auto first = tool.Receive(1000), second = tool.Receive(100);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->bytes, (Bytes{'O', 'K'}));
+    EXPECT_EQ(second->bytes, (Bytes{'O', 'K'}));
+  }
+  {
+    SimProcess sim({"--short-read", "1", "--drop-first-version"});
+    ToolSocket tool(sim.port());
+    auto answers = tool.Ask(read);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].bytes, (Bytes{0x5A, 0x5D, 0xA0, 0x47, 0x01, 0x00}));  // 2 of 4, the echo
+    EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Version, 0, 0)).empty());
+    EXPECT_EQ(tool.Ask(Request(ServiceCommand::Version, 0, 0)).size(), 1u);
+  }
 }
 
 TEST(FoundationSim, SameSeedSameFaults) {

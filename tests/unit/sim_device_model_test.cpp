@@ -105,6 +105,18 @@ TEST(SimDeviceModel, RequestsAcrossTheEdgesOfTheAreas) {
   EXPECT_EQ(protocol::GetU32(reply.answer->data() + 256), near);
 }
 
+TEST(SimDeviceModel, CorruptAddressStoresAnotherByteAndStillAnswersOk) {
+  DeviceModel device({});
+  device.CorruptAt(kConfigAddress + 5);
+  Reply reply = Send(device, Request(ServiceCommand::Write, 8, kConfigAddress, Bytes(8, 0x11)));
+  EXPECT_EQ(*reply.answer, (Bytes{'O', 'K', 0xA0, 0x47, 0x01, 0x00}));
+  EXPECT_EQ(reply.note, "corrupted");
+  const Bytes stored(device.Config().begin(), device.Config().begin() + 8);
+  EXPECT_EQ(stored, (Bytes{0x11, 0x11, 0x11, 0x11, 0x11, 0xEE, 0x11, 0x11}));
+  // A write beside it leaves it alone.
+  EXPECT_EQ(Send(device, Request(ServiceCommand::Write, 5, kConfigAddress, Bytes(5, 1))).note, "");
+}
+
 TEST(SimDeviceModel, VersionRestartAndProgramStart) {
   DeviceModel quiet({3, 111, false});
   EXPECT_FALSE(Send(quiet, Request(ServiceCommand::Version, 0, 0)).answer.has_value());
