@@ -40,7 +40,10 @@ CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock,
 // Destroying m_link closes a socket that a lease may still hold open.
 CDeviceSession::~CDeviceSession() = default;
 
-void CDeviceSession::BeginTask() { m_link->BeginTask(); }
+void CDeviceSession::BeginTask() {
+  m_link->BeginTask();
+  m_taskWrites.clear();
+}
 
 CDeviceSession::Lease CDeviceSession::GetLink() {
   if (Lease alive = m_lease.lock()) return alive;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -62,6 +63,8 @@ class CDeviceSession {
   // PrepareConnection, orvelctl before its command): forgets what the session noted during the
   // previous task.
   void BeginTask();
+  // True when this task has sent a Write to address.
+  bool WroteAt(std::uint32_t address) const { return m_taskWrites.count(address) != 0; }
 
   // --- exchange primitives (protocol/exchange.cpp) ---
   void Exchange(const std::uint16_t& timeLimit, orvel::ILink& link, std::uint32_t address,
@@ -69,6 +72,9 @@ class CDeviceSession {
                 std::uint8_t* out);
   void SendRequest(orvel::ILink& link, ServiceCommand command, std::uint16_t length,
                    const std::uint8_t* data, orvel::protocol::RequestBuffer& request);
+  // After an answer to a request that went out `sends` times: takes the answers still owed to the
+  // earlier sends, for at most two answer windows.
+  void TakeLateAnswers(orvel::ILink& link, unsigned sends, std::uint16_t answerLength);
   void ReadRegion(std::uint32_t address, int size, std::uint8_t* out, const bool& suppressProgress);
   void WriteRegion(std::uint32_t address, const std::uint8_t* data, int size,
                    const bool& suppressProgress);
@@ -124,4 +130,7 @@ class CDeviceSession {
   orvel::IClock& m_clock;
   std::unique_ptr<orvel::ILink> m_link;
   std::weak_ptr<orvel::ILink> m_lease;
+  // Addresses of the Write requests of the current task: a late answer to one of them ("OK" and
+  // the address) must not pass for the restart's "OK".
+  std::set<std::uint32_t> m_taskWrites;
 };

@@ -23,6 +23,9 @@ class ILink {
   virtual void WaitReadable(unsigned ms) = 0;
   // A new task begins: forget which errors were already reported during the previous one.
   virtual void BeginTask() {}
+  // Takes whatever is already waiting, without blocking, and forgets it: nothing that arrived
+  // before a request went out can be its answer. Bounded, so that a flood cannot hold it up.
+  virtual void DiscardQueued() = 0;
 };
 
 }  // namespace orvel

@@ -106,13 +106,17 @@ std::size_t ReceiveFrom(udp::socket& socket, std::uint8_t* buffer, std::size_t s
   return tooLong ? size + 1 : static_cast<std::size_t>(n);
 }
 
-// Takes one datagram and forgets it; a failure here concerns only that datagram.
+// Takes one datagram and forgets it; a failure here concerns only that datagram (an error parked
+// on the socket is taken with it).
 void DropDatagram(udp::socket& socket) {
   std::array<std::uint8_t, CUDPAsio::kScratchSize> scratch;
   udp::endpoint sender;
   boost::system::error_code ignored;
   socket.receive_from(asio::buffer(scratch), sender, 0, ignored);
 }
+
+// The most datagrams DiscardQueued takes before a request goes out.
+constexpr int kDiscardLimit = 256;
 
 }  // namespace
 
@@ -265,6 +269,14 @@ void CUDPAsio::WaitReadable(unsigned ms) {
   const bool failed = ::poll(&entry, 1, static_cast<int>(ms)) > 0 && (entry.revents & POLLERR);
 #endif
   if (failed) ClearPendingError(*m_socket);
+}
+
+void CUDPAsio::DiscardQueued() {
+  if (!m_socket) return;
+  // One readiness test when nothing waits, which is the common case.
+  for (int taken = 0; taken < kDiscardLimit && HasQueuedDatagram(*m_socket); ++taken) {
+    DropDatagram(*m_socket);
+  }
 }
 
 void CUDPAsio::ShowError(const std::wstring& text, const std::wstring& caption) {

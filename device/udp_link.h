@@ -31,6 +31,7 @@ class CUDPAsio final : public orvel::ILink {
   unsigned Receive(std::uint8_t* buffer, std::uint16_t length) override;
   void WaitReadable(unsigned ms) override;
   void BeginTask() override { m_oversizeReported = false; }
+  void DiscardQueued() override;
 
   static constexpr std::size_t kScratchSize = 288;
 

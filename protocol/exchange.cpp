@@ -53,7 +53,11 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   if (command == ServiceCommand::PartBlock) {
     PutU16(&request[kHeaderSize + length], BlockSum(data, length));
   }
+  // Not between the resends below: a late answer to an earlier send of this request is its answer.
+  link.DiscardQueued();
+  if (command == ServiceCommand::Write) m_taskWrites.insert(address);
   SendRequest(link, command, length, data, request);
+  unsigned sends = 1;
 
   AnswerBuffer answer{};
   const auto answerLength = static_cast<std::uint16_t>(length + 32);
@@ -84,11 +88,30 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
           accepted = n >= 2 && IsOk(answer.data());
           break;
       }
-      if (accepted) return;
+      if (accepted) {
+        // Read and Write answers carry their address; a late one can never pass for another's.
+        if (sends > 1 && command != ServiceCommand::Read && command != ServiceCommand::Write) {
+          TakeLateAnswers(link, sends, answerLength);
+        }
+        return;
+      }
       if (e > kWindowSeconds) break;
     }
     if (Seconds(t0, m_clock.NowMs()) > timeLimit) throw NoAnswer();
     SendRequest(link, command, length, data, request);
+    ++sends;
+  }
+}
+
+void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
+                                     std::uint16_t answerLength) {
+  AnswerBuffer answer{};
+  const std::int64_t start = m_clock.NowMs();
+  for (unsigned answers = 1; answers < sends;) {
+    const unsigned n = Poll(link, answer.data(), answerLength);
+    if (n >= 2 && IsOk(answer.data())) ++answers;
+    if (Seconds(start, m_clock.NowMs()) > 2 * kWindowSeconds) return;
+    if (n == 0) m_clock.WaitReadable(link, kPollMs);
   }
 }
 
@@ -131,6 +154,7 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
   static constexpr std::uint8_t kRequest[kHeaderSize] = {kMagic0, kMagic1, 0x0E, 0, 0,
                                                          0,       0,       0,    0, 0};
 
+  link.DiscardQueued();
   const std::int64_t t0 = m_clock.NowMs();
   link.Send(kRequest, kHeaderSize);
   out = DeviceVersion{};
@@ -156,17 +180,22 @@ bool CDeviceSession::RestartDevice() {
   static constexpr std::uint8_t kRequest[kHeaderSize] = {kMagic0, kMagic1, 0x0C, 0, 0,
                                                          0,       0,       0,    0, 0};
 
+  link.DiscardQueued();
   const std::int64_t t0 = m_clock.NowMs();
   link.Send(kRequest, kHeaderSize);
-  std::uint8_t answer[2] = {0, 0};
+  // Room for the address behind an "OK": a late answer to a Write of this task is no
+  // acknowledgement of the restart.
+  AnswerBuffer answer{};
+  bool acknowledged = false;
   for (;;) {
-    const unsigned n = Poll(link, answer, 2);
+    const unsigned n = Poll(link, answer.data(), static_cast<std::uint16_t>(answer.size()));
     const double e = Seconds(t0, m_clock.NowMs());
-    if (n != 2 && e <= kWindowSeconds) {
-      m_clock.WaitReadable(link, kPollMs);
-      continue;
+    if (n >= 2 && IsOk(answer.data()) && !(n == 6 && WroteAt(GetU32(&answer[2])))) {
+      // A bare "OK" ends the wait at once; a longer one counts when the window closes.
+      if (n == 2) return true;
+      acknowledged = true;
     }
-    if (IsOk(answer)) return true;
-    if (e > kWindowSeconds) return false;
+    if (e > kWindowSeconds) return acknowledged;
+    if (n == 0) m_clock.WaitReadable(link, kPollMs);
   }
 }

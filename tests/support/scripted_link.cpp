@@ -90,4 +90,8 @@ void ScriptedLink::WaitReadable(unsigned ms) {
   m_clock.AdvanceTo(until);
 }
 
+void ScriptedLink::DiscardQueued() {
+  while (FirstArrived() != nullptr) m_queue.pop_front();
+}
+
 }  // namespace orvel::test

@@ -21,6 +21,7 @@
 //     leaves the buffer alone. Receive with nothing arrived returns 0 and counts a blocking receive
 //     (a real socket would hang there).
 //   - WaitReadable(ms) advances the clock to the next arrival if it falls within ms, else by ms.
+//   - DiscardQueued() drops every datagram that has arrived; later arrivals stay queued.
 
 #include <cstdint>
 #include <deque>
@@ -84,6 +85,7 @@ class ScriptedLink final : public ILink {
   unsigned Available() override;
   unsigned Receive(std::uint8_t* buffer, std::uint16_t length) override;
   void WaitReadable(unsigned ms) override;
+  void DiscardQueued() override;
 
  private:
   struct Datagram {

@@ -231,6 +231,76 @@ TEST(Exchange, OverlongRequestIsRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(rig.link->Requests().empty());
 }
 
+// Answers that carry no echo ("OK" alone) are tied to their request by time only: whatever waited
+// before the request went out, and the late answers to its earlier sends, must not pass for it.
+TEST(StaleAnswers, WhatArrivedBeforeTheRequestIsNeverItsAnswer) {
+  for (const auto command :
+       {ServiceCommand::ProgramStart, ServiceCommand::PartDescriptor, ServiceCommand::PartBlock}) {
+    ScriptedSession rig;
+    rig.link->SetResponder([](const ScriptedLink::Request&, ScriptedLink& link) {
+      link.Answer({'O', 'K'}, 120);
+    });
+    const auto lease = rig.session.GetLink();
+    rig.link->Answer({'O', 'K'});  // left over from an earlier request
+    const std::uint8_t data[20] = {};
+    rig.session.Exchange(rig.session.m_timeLimit, *lease, 0, command, 20, data, nullptr);
+    EXPECT_EQ(rig.clock.ElapsedMs(), 120) << int(command);
+    EXPECT_EQ(rig.link->Queued(), 0u);
+  }
+  // The restart request alike: the device never answered it.
+  ScriptedSession rig;
+  const auto lease = rig.session.GetLink();
+  rig.link->Answer({'O', 'K'});
+  EXPECT_FALSE(rig.session.RestartDevice());
+}
+
+TEST(StaleAnswers, ResentRequestTakesAnAnswerPerSendBeforeTheNextRequest) {
+  // The descriptor is answered 1.6 s after each send, so it goes twice; the first send of the block
+  // is lost. Taking the descriptor's second answer for the block's would leave the part without it.
+  ScriptedSession rig;
+  std::vector<Bytes> stored;
+  int blockSends = 0;
+  rig.link->SetResponder([&](const ScriptedLink::Request& request, ScriptedLink& link) {
+    if (request.Command() == 0x05) link.Answer({'O', 'K'}, 1600);
+    if (request.Command() == 0x06 && ++blockSends > 1) {
+      stored.push_back(request.Data());
+      link.Answer({'O', 'K'});
+    }
+  });
+  const Bytes part = {1, 2, 3};
+  EXPECT_EQ(rig.session.SendUpdatePart(part, 0, 1), 3);
+  EXPECT_EQ(stored, std::vector<Bytes>{part});
+  std::vector<int> commands;
+  for (const auto& request : rig.link->Requests()) commands.push_back(request.Command());
+  EXPECT_EQ(commands, (std::vector<int>{0x05, 0x05, 0x06, 0x06}));
+  EXPECT_TRUE(rig.desktop.Boxes().empty());
+}
+
+TEST(StaleAnswers, WaitForLateAnswersIsBoundedAndCostsNothingWithoutAResend) {
+  struct Case {
+    unsigned answerAtSend;  // which send is answered (0 = every send)
+    unsigned delayMs;
+    std::int64_t elapsedMs;  // when the exchange returns
+  };
+  const Case cases[] = {
+      {0, 37, 37},  // one send, one answer: back at once
+      // Resent at 1.5 s; the only answer (to the second send) at 1.53 s; no second answer comes:
+      // two windows (3 s) later the exchange gives up waiting for it.
+      {2, 30, 1502 + 30 + 3002},
+  };
+  for (const Case& c : cases) {
+    ScriptedSession rig;
+    unsigned sends = 0;
+    rig.link->SetResponder([&](const ScriptedLink::Request&, ScriptedLink& link) {
+      ++sends;
+      if (c.answerAtSend == 0 || sends == c.answerAtSend) link.Answer({'O', 'K'}, c.delayMs);
+    });
+    const std::uint8_t data[] = {1};
+    RunExchange(rig, 0, ServiceCommand::ProgramStart, 1, data, nullptr);
+    EXPECT_NEAR(rig.clock.ElapsedMs(), c.elapsedMs, 4) << c.answerAtSend;
+  }
+}
+
 TEST(Region, ConfigurationReadGoesInAscendingBlocksWithProgressToHundred) {
   ScriptedSession rig;
   ScriptedDevice device(*rig.link);
@@ -354,6 +424,31 @@ TEST(Restart, TrueAtOnceOnOk) {
   EXPECT_EQ(rig.link->Requests().at(0).bytes, (Bytes{0xAA, 0x55, 0x0C, 0, 0, 0, 0, 0, 0, 0}));
   EXPECT_EQ(rig.clock.ElapsedMs(), 0);
   EXPECT_EQ(device.restarts, 1);
+}
+
+TEST(Restart, WriteAcknowledgementOfThisTaskIsNotTheRestartsAnswer) {
+  struct Case {
+    Bytes answer;
+    bool newTask;  // BeginTask between the write and the restart
+    bool acknowledged;
+  };
+  const Case cases[] = {
+      {Ok(0x1F5A0), false, false},  // a late answer to the write
+      {Ok(0x1F5A0), true, true},    // a write of an earlier task is forgotten
+      {Ok(0x1F6A0), false, true},   // no write of this task went there
+      {{'O', 'K'}, false, true},
+  };
+  for (const Case& c : cases) {
+    ScriptedSession rig;
+    rig.session.BeginTask();
+    ScriptedDevice device(*rig.link);
+    const Bytes data(4, 1);
+    RunExchange(rig, 0x1F5A0, ServiceCommand::Write, 4, data.data(), nullptr);
+    if (c.newTask) rig.session.BeginTask();
+    rig.link->SetResponder(
+        [&](const ScriptedLink::Request&, ScriptedLink& link) { link.Answer(c.answer, 5); });
+    EXPECT_EQ(rig.session.RestartDevice(), c.acknowledged) << c.answer.size() << c.newTask;
+  }
 }
 
 TEST(Restart, FalseAfterTheWindowOfSilenceOrOtherAnswers) {

@@ -137,6 +137,12 @@ class UpdateDeviceTest : public ::testing::Test {
   int status = 0;
 };
 
+Bytes Ok(std::uint32_t address) {
+  Bytes answer{'O', 'K', 0, 0, 0, 0};
+  orvel::protocol::PutU32(&answer[2], address);
+  return answer;
+}
+
 PackageContents ThreeParts(std::uint8_t version) {
   PackageContents contents;
   contents.version = {2, version};
@@ -249,6 +255,18 @@ TEST_F(UpdateDeviceTest, UnacknowledgedRestartIsAskedForAndTheUpdateGoesOn) {
       std::find(expected.begin(), expected.end(), std::wstring(L"status Перезагрузка прибора..."));
   expected.insert(restartStatus + 1, L"box Внимание!");
   EXPECT_EQ(log.entries, expected);
+}
+
+TEST_F(UpdateDeviceTest, LateWriteAcknowledgementIsNoAcknowledgedRestart) {
+  // The device keeps quiet on the restart; what comes is a late answer to the last write.
+  device.silent = [this](const Request& request) {
+    if (request.Command() != 0x0C) return false;
+    link->Answer(Ok(kConfigAddress + 175 * 256), 10);
+    return true;
+  };
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  ASSERT_EQ(desktop.Boxes().size(), 1u);
+  EXPECT_EQ(desktop.Boxes()[0].text, L"Необходимо перезагрузить прибор");
 }
 
 TEST_F(UpdateDeviceTest, FailedPartAnsweredYesIsSentAgainWhole) {

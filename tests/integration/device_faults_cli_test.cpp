@@ -1,0 +1,86 @@
+// orvelctl against orvel-sim devices that misbehave as real networks and devices do: answers that
+// come twice or late, a lost version answer, short reads, older packages. Each run must end either
+// with the device holding what was meant or with a failure, never with exit 0 and something else.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/package_builder.h"
+#include "support/run_command.h"
+#include "support/sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orvel::test::Bytes;
+using orvel::test::CommandResult;
+using orvel::test::PackageContents;
+using orvel::test::PatternBytes;
+using orvel::test::SimProcess;
+using orvel::test::TempFolder;
+
+CommandResult Ctl(const SimProcess& sim, const std::vector<std::string>& command,
+                  const fs::path& workDir) {
+  std::vector<std::string> args{"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
+                                "-i", SimProcess::kToolAddress};
+  args.insert(args.end(), command.begin(), command.end());
+  return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
+}
+
+fs::path WritePackage(const TempFolder& folder, const PackageContents& contents) {
+  const fs::path path = folder.path() / "device.update";
+  orvel::test::WriteBytes(path, orvel::test::BuildPackage(contents));
+  return path;
+}
+
+PackageContents ThreeParts(std::uint8_t version) {
+  PackageContents contents;
+  contents.version = {2, version};
+  contents.program = PatternBytes(512, 0x31);
+  contents.parts = {PatternBytes(1000, 1), PatternBytes(10, 2), PatternBytes(300, 3)};
+  contents.tail = Bytes(20, 0);
+  return contents;
+}
+
+void ExpectParts(const SimProcess& sim, const PackageContents& contents) {
+  for (std::size_t k = 0; k < contents.parts.size(); ++k) {
+    const std::string name = "parts/part-" + std::to_string(k + 1) + ".bin";
+    ASSERT_TRUE(fs::exists(sim.stateDir() / name)) << name;
+    EXPECT_EQ(sim.ReadState(name), contents.parts[k]) << name;
+  }
+}
+
+// The restart's answer and every other answer come twice; the device is still silent when the
+// wait after the restart is over. The second "OK" of the restart must not pass for the answer to
+// the first descriptor, which the restarting device never saw.
+TEST(StaleAnswersCli, DuplicatedAnswersAcrossTheRestartLeaveNoPartBehind) {
+  TempFolder folder;
+  const PackageContents contents = ThreeParts(111);
+  SimProcess sim({"--version-number", "111", "--duplicate", "1", "--restart-silence", "4"});
+  const CommandResult result =
+      Ctl(sim, {"--restart-wait", "3", "update", WritePackage(folder, contents).string()},
+          folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  sim.Stop();
+  ExpectParts(sim, contents);
+}
+
+// The restart is acknowledged only after the tool stopped waiting; that late "OK" must not pass for
+// the answer to the first descriptor either.
+TEST(StaleAnswersCli, LateRestartAnswerIsNotTakenForTheFirstDescriptorsAnswer) {
+  TempFolder folder;
+  const PackageContents contents = ThreeParts(111);
+  SimProcess sim({"--version-number", "111", "--delay", "1600", "--delay-only", "0C",
+                  "--restart-silence", "6"});
+  const CommandResult result =
+      Ctl(sim, {"--restart-wait", "3", "update", WritePackage(folder, contents).string()},
+          folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_NE(result.err.find("Внимание!: Необходимо перезагрузить прибор"), std::string::npos)
+      << result.err;
+  sim.Stop();
+  ExpectParts(sim, contents);
+}
+
+}  // namespace
