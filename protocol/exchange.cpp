@@ -12,6 +12,8 @@ namespace {
 using namespace orvel::protocol;
 
 constexpr double kWindowSeconds = kWindowMs / 1000.0;
+// How often the version is asked for before a silent device counts as 0.00.
+constexpr unsigned kVersionRequests = 3;
 
 double Seconds(std::int64_t fromMs, std::int64_t toMs) {
   return static_cast<double>(toMs - fromMs) / 1000.0;
@@ -155,22 +157,30 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
                                                          0,       0,       0,    0, 0};
 
   link.DiscardQueued();
-  const std::int64_t t0 = m_clock.NowMs();
-  link.Send(kRequest, kHeaderSize);
   out = DeviceVersion{};
   std::uint8_t answer[2] = {0, 0};
-  for (;;) {
-    const unsigned n = Poll(link, answer, 2);
-    const double e = Seconds(t0, m_clock.NowMs());
-    if (n == 0) {
+  // A silent window is asked again: one lost datagram must not make a device look like 0.00 and
+  // give it the older configuration size. An answer to an earlier send counts in any window.
+  bool heard = false;
+  for (unsigned sends = 0; sends < kVersionRequests && !heard; ++sends) {
+    const std::int64_t tw = m_clock.NowMs();
+    link.Send(kRequest, kHeaderSize);
+    for (;;) {
+      const unsigned n = Poll(link, answer, 2);
+      const double e = Seconds(tw, m_clock.NowMs());
+      if (n == 0) {
+        if (e > kWindowSeconds) break;
+        m_clock.WaitReadable(link, kPollMs);
+        continue;
+      }
+      // Whatever the device sent lands in out, as received; only a 2-byte answer ends the wait
+      // at once.
+      out.kind = answer[0];
+      out.number = answer[1];
+      heard = true;
+      if (n == 2) return;
       if (e > kWindowSeconds) break;
-      m_clock.WaitReadable(link, kPollMs);
-      continue;
     }
-    // Whatever the device sent lands in out, as received.
-    out.kind = answer[0];
-    out.number = answer[1];
-    if (n == 2 || e > kWindowSeconds) break;
   }
 }
 

@@ -83,4 +83,26 @@ TEST(StaleAnswersCli, LateRestartAnswerIsNotTakenForTheFirstDescriptorsAnswer) {
   ExpectParts(sim, contents);
 }
 
+// The first version answer is lost; a 1.11 device must still be read and updated with its own
+// configuration size.
+TEST(VersionCli, LostFirstVersionAnswerKeepsTheDevicesLayout) {
+  {
+    TempFolder folder;
+    SimProcess sim({"--version-number", "111", "--drop-first-version"});
+    const CommandResult result =
+        Ctl(sim, {"read-config", (folder.path() / "out.bin").string()}, folder.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "out.bin"), sim.ReadState("config.bin"));
+  }
+  TempFolder folder;
+  SimProcess sim({"--version-number", "111", "--drop-first-version"});
+  const Bytes configuration = sim.ReadState("config.bin");
+  const CommandResult result =
+      Ctl(sim, {"--restart-wait", "0", "update", WritePackage(folder, ThreeParts(111)).string()},
+          folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  sim.Stop();
+  EXPECT_EQ(sim.ReadState("config.bin"), configuration);
+}
+
 }  // namespace

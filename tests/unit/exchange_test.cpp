@@ -364,17 +364,46 @@ TEST(Region, SmallRegionReportsPlainPercentInsteadOfDividingByZero) {
   EXPECT_EQ(rig.desktop.ProgressPositions(), (std::vector<std::uint16_t>{100}));
 }
 
-TEST(Version, SilentDeviceGivesZeroAfterTheWindowWithoutAMessage) {
+TEST(Version, SilentDeviceIsAskedThreeTimesThenGivesZeroWithoutAMessage) {
   ScriptedSession rig;
   DeviceVersion version{7, 7};
   rig.session.QueryVersion(version);
   EXPECT_EQ(version.kind, 0);
   EXPECT_EQ(version.number, 0);
-  EXPECT_EQ(rig.link->Requests().size(), 1u);
-  EXPECT_GT(rig.clock.ElapsedMs(), 1500);
-  EXPECT_LE(rig.clock.ElapsedMs(), 1504);
+  const auto& requests = rig.link->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (std::size_t i = 1; i < requests.size(); ++i) {
+    EXPECT_EQ(requests[i].bytes, requests[0].bytes);
+    EXPECT_NEAR(requests[i].timeMs - requests[i - 1].timeMs, 1502, 2);
+  }
+  EXPECT_NEAR(rig.clock.ElapsedMs(), 3 * 1502, 6);
   EXPECT_TRUE(rig.desktop.Boxes().empty());
   EXPECT_FALSE(rig.link->IsOpen());
+}
+
+// One lost datagram must not turn a 1.11 device into 0.00 (and its configuration into the older
+// size).
+TEST(Version, LostAnswerIsAskedForAgain) {
+  struct Case {
+    std::size_t answeredSend;  // 0 = the first send
+    unsigned delayMs;
+    std::size_t requests;
+  };
+  const Case cases[] = {
+      {1, 10, 2},    // the first answer lost
+      {2, 10, 3},    // the first two lost
+      {0, 1700, 2},  // the answer to the first send, after the second went out: it counts
+  };
+  for (const Case& c : cases) {
+    ScriptedSession rig;
+    rig.link->SetResponder([&](const ScriptedLink::Request& request, ScriptedLink& link) {
+      if (request.index == c.answeredSend) link.Answer({1, 111}, c.delayMs);
+    });
+    DeviceVersion version;
+    rig.session.QueryVersion(version);
+    EXPECT_EQ(version.number, 111) << c.answeredSend;
+    EXPECT_EQ(rig.link->Requests().size(), c.requests) << c.answeredSend;
+  }
 }
 
 TEST(Version, TwoByteAnswerReturnsAtOnce) {
