@@ -3,6 +3,7 @@
 // progress bar counts steps here, not percent.
 
 #include <algorithm>
+#include <cwchar>
 #include <limits>
 #include <string>
 
@@ -18,6 +19,29 @@ const wchar_t kBackupName[] = L"ConfBackup.bin";
 
 // Packages of firmware with this minor number or a later one get the configuration written back.
 constexpr int kMinorWithConfiguration = 11;
+
+enum class WriteBack {
+  None,       // the package's firmware keeps the configuration where it is
+  AsIs,       // the backup goes back as read
+  Converted,  // the backup goes back in the newer layout
+  Refused,    // the backup is in a layout the package's firmware cannot take
+};
+
+// The layout follows the major number: only firmware of major 1 or later takes the newer layout
+// (and needs it), major 0 takes only the older one.
+WriteBack DecideWriteBack(const DeviceVersion& package, std::size_t backupSize) {
+  if (package.Minor() < kMinorWithConfiguration) return WriteBack::None;
+  if (package.Major() >= 1) {
+    return backupSize == orvel::config::kOldImageSize ? WriteBack::Converted : WriteBack::AsIs;
+  }
+  return backupSize == orvel::config::kNewImageSize ? WriteBack::Refused : WriteBack::AsIs;
+}
+
+std::wstring VersionText(const DeviceVersion& version) {
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%d.%02d", version.Major(), version.Minor());
+  return text;
+}
 
 // Steps of the bar besides one per part and one per second of the restart wait: range set, backup,
 // program, configuration, restart request, end of the wait, end of the parts.
@@ -70,14 +94,22 @@ bool CDeviceSession::UpdateDevice() {
 
     Bytes backup;
     LoadFile(backupPath, backup);
-    if (package.version.Minor() >= kMinorWithConfiguration) {
-      if (backup.size() == orvel::config::kOldImageSize) {
-        Bytes converted;
-        ConvertConfiguration(backup, converted);
-        backup.swap(converted);
-      }
+    const WriteBack writeBack = DecideWriteBack(package.version, backup.size());
+    if (writeBack == WriteBack::Converted) {
+      Bytes converted;
+      ConvertConfiguration(backup, converted);
+      backup.swap(converted);
+    }
+    if (writeBack == WriteBack::AsIs || writeBack == WriteBack::Converted) {
       Desktop().SetStatusText(m_hStatus, L"Запись конфигурации ...");
       WriteConfigurationImage(backup, true);
+    } else if (writeBack == WriteBack::Refused) {
+      ShowBox(CMBoxExeption(L"Конфигурация не записана в прибор: обновление версии " +
+                                VersionText(package.version) +
+                                L" не принимает конфигурацию нового формата.\n"
+                                L"Копия конфигурации прибора сохранена в файле " +
+                                backupPath,
+                            L"Внимание!", mbox::kIconWarning));
     }
     m_progress.Step(0);
 

@@ -105,4 +105,28 @@ TEST(VersionCli, LostFirstVersionAnswerKeepsTheDevicesLayout) {
   EXPECT_EQ(sim.ReadState("config.bin"), configuration);
 }
 
+// Version 0.12 is the older layout's firmware: the configuration must not be converted.
+TEST(MajorZeroPackageCli, ConfigurationKeepsItsLayout) {
+  struct Case {
+    const char* device;
+    bool warns;
+  };
+  for (const Case c : {Case{"5", false}, Case{"111", true}}) {
+    SCOPED_TRACE(c.device);
+    TempFolder folder;
+    SimProcess sim({"--version-number", c.device});
+    const Bytes configuration = sim.ReadState("config.bin");
+    const CommandResult result =
+        Ctl(sim, {"--restart-wait", "0", "update", WritePackage(folder, ThreeParts(12)).string()},
+            folder.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.err.find("Внимание!: ") != std::string::npos, c.warns) << result.err;
+    sim.Stop();
+    EXPECT_EQ(sim.ReadState("config.bin"), configuration);
+    for (const std::string& line : sim.RequestLog()) {
+      EXPECT_EQ(line.find("stray"), std::string::npos) << line;
+    }
+  }
+}
+
 }  // namespace

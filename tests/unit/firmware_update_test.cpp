@@ -213,12 +213,48 @@ TEST_F(UpdateDeviceTest, MinorNumberDecidesTheWriteBack) {
   EXPECT_TRUE(std::filesystem::exists(BackupPath()));
 }
 
-TEST_F(UpdateDeviceTest, MinorNumberOnlyIsCompared) {
-  // Version 0.99 has minor 99: written back.
-  ASSERT_TRUE(Run(ThreeParts(99)));
-  EXPECT_EQ(log.entries, ExpectedLog(3, 29, true));
-  EXPECT_EQ(Count(0x01, kConfigAddress), 1u);
+// Packages of major 0 keep the older layout: a backup in it goes back unchanged, one in the newer
+// layout cannot go back at all and the update says so, then goes on.
+struct MajorZeroCase {
+  std::uint8_t deviceVersion;
+  std::size_t backupSize;
+  bool writtenBack;
+};
+
+void PrintTo(const MajorZeroCase& c, std::ostream* out) {
+  *out << "device " << int(c.deviceVersion) << ", backup of " << c.backupSize;
 }
+
+class MajorZeroPackage : public UpdateDeviceTest,
+                         public ::testing::WithParamInterface<MajorZeroCase> {};
+
+TEST_P(MajorZeroPackage, NeverConvertsTheConfiguration) {
+  const MajorZeroCase c = GetParam();
+  device.version = {0, c.deviceVersion};
+  device.Store(kConfigAddress, PatternBytes(c.backupSize, c.deviceVersion));
+  // Nothing changes in the area, nor in the 256 bytes a conversion would add behind it.
+  const Bytes before = device.Bytes(kConfigAddress, kOldConfig + 512);
+  ASSERT_TRUE(Run(ThreeParts(12)));  // version 0.12
+
+  EXPECT_EQ(device.Bytes(kConfigAddress, before.size()), before);
+  EXPECT_EQ(Count(0x01) - 21, c.writtenBack ? 175u : 0u);  // the program: 20 blocks and the word
+  auto expected = ExpectedLog(3, 29, c.writtenBack);
+  if (!c.writtenBack) {
+    expected.insert(std::find(expected.begin(), expected.end(), L"pos 3") + 1, L"box Внимание!");
+    ASSERT_EQ(desktop.Boxes().size(), 1u);
+    EXPECT_EQ(desktop.Boxes()[0].style, 0x30u);
+    EXPECT_EQ(desktop.Boxes()[0].owner, &owner);
+  }
+  EXPECT_EQ(log.entries, expected);
+  EXPECT_EQ(device.descriptors.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(OlderAndNewerBackup, MajorZeroPackage,
+                         ::testing::Values(MajorZeroCase{5, kOldConfig, true},
+                                           MajorZeroCase{111, kNewConfig, false}),
+                         [](const auto& info) {
+                           return "Device" + std::to_string(info.param.deviceVersion);
+                         });
 
 TEST_F(UpdateDeviceTest, OlderBackupIsConvertedBeforeItIsWrittenBack) {
   device.version = {0, 5};
