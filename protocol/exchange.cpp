@@ -76,8 +76,9 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
       bool accepted = false;
       switch (command) {
         case ServiceCommand::Read:
-          // The echo must lie within the bytes delivered (at most answerLength).
-          if (n >= 4 && n <= answerLength && GetU32(&answer[n - 4]) == address) {
+          // The whole block and the echo, which must lie within the bytes delivered (at most
+          // answerLength); a shorter answer would leave part of the block unread.
+          if (n >= length + 4u && n <= answerLength && GetU32(&answer[n - 4]) == address) {
             // Never more than the block asked for: a longer answer's surplus is dropped.
             std::memcpy(out, answer.data(), std::min<std::size_t>(n - 4, length));
             accepted = true;

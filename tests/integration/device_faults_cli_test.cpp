@@ -105,6 +105,22 @@ TEST(VersionCli, LostFirstVersionAnswerKeepsTheDevicesLayout) {
   EXPECT_EQ(sim.ReadState("config.bin"), configuration);
 }
 
+// A few Read answers carry half their data; the file must still be the device's area.
+TEST(ShortReadCli, ReadConfigNeverKeepsAHole) {
+  TempFolder folder;
+  SimProcess sim({"--version-number", "111", "--short-read", "0.03", "--seed", "3"});
+  const CommandResult result =
+      Ctl(sim, {"read-config", (folder.path() / "out.bin").string()}, folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  sim.Stop();
+  EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "out.bin"), sim.ReadState("config.bin"));
+  std::size_t shortAnswers = 0;
+  for (const std::string& line : sim.RequestLog()) {
+    shortAnswers += line.find("short") != std::string::npos;
+  }
+  EXPECT_GT(shortAnswers, 0u);
+}
+
 // Version 0.12 is the older layout's firmware: the configuration must not be converted.
 TEST(MajorZeroPackageCli, ConfigurationKeepsItsLayout) {
   struct Case {

@@ -213,14 +213,18 @@ TEST(Exchange, ReadAnswerNeverWritesPastItsBlock) {
   EXPECT_EQ(buffer, (Bytes{0xEE, 0xEE, 0xEE, 0xEE, 1, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE}));
 }
 
-TEST(Exchange, ShortReadAnswerKeepsTheRestOfTheBlock) {
+// A Read answer with less data than asked for would leave the rest of the block as it was (zero
+// in a fresh buffer) and the update would later write that into the device.
+TEST(Exchange, ShortReadAnswerIsIgnoredAndTheRequestResent) {
   ScriptedSession rig;
   rig.link->SetResponder([](const ScriptedLink::Request& request, ScriptedLink& link) {
-    link.Answer(WithEcho({1, 2}, request.Address()));
+    link.Answer(
+        WithEcho(request.index == 0 ? Bytes{1, 2} : Bytes{1, 2, 3, 4, 5, 6}, request.Address()));
   });
   Bytes out(6, 0xEE);
   RunExchange(rig, 0x40, ServiceCommand::Read, 6, nullptr, out.data());
-  EXPECT_EQ(out, (Bytes{1, 2, 0xEE, 0xEE, 0xEE, 0xEE}));
+  EXPECT_EQ(out, (Bytes{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(rig.link->Requests().size(), 2u);
 }
 
 TEST(Exchange, OverlongRequestIsRefusedBeforeAnythingIsSent) {
