@@ -46,6 +46,9 @@ constexpr const char* kUsage =
     "  -i, --interface A.B.C.D local interface to bind (default: any)\n"
     "  --retries N             how often the update may retry a failed part without asking\n"
     "  --restart-wait S        seconds to wait for the device after its restart (default 29)\n"
+    "  --fresh-backup          update: read the device's configuration even when an earlier\n"
+    "                          update of it stopped before the configuration was written back\n"
+    "                          (by default the configuration saved before that update is used)\n"
     "  -h, --help              this text\n"
     "  --version               the version of orvelctl\n"
     "  --                      ends the options (for a file whose name begins with -)\n";
@@ -71,6 +74,7 @@ struct Arguments {
   std::uint32_t interfaceAddress = 0;
   std::optional<unsigned> retries;
   unsigned restartWait = 29;
+  bool freshBackup = false;
   const Command* command = nullptr;
   std::optional<std::string> file;
   bool help = false;
@@ -168,6 +172,8 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       out.help = true;
     } else if (name == "--version") {
       out.version = true;
+    } else if (name == "--fresh-backup") {
+      out.freshBackup = true;
     } else if (name == "-d" || name == "--device" || name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
@@ -298,6 +304,8 @@ int Run(const Arguments& arguments) {
   session.m_port = *arguments.port;
   session.m_localAddress = arguments.interfaceAddress;
   session.m_restartWaitSteps = arguments.restartWait;
+  session.m_keptBackup =
+      arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
   session.BeginTask();
 
   orvel::cli::CliContext context{session, desktop, std::nullopt};

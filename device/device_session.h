@@ -5,6 +5,7 @@
 // their bodies live in protocol/ and firmware/.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -42,6 +43,15 @@ struct MemoryMap {
 };
 
 struct UpdatePackage;
+
+// What the update does when it finds that an earlier update of the same device stopped before the
+// configuration was written back: the backup kept from then is the device's last good
+// configuration.
+enum class KeptBackupPolicy {
+  Ask,        // ask the user (the dialog)
+  UseKept,    // write the kept configuration back, and say so (orvelctl)
+  ReadFresh,  // read the device again; the kept backup stays beside the new one
+};
 
 class CDeviceSession {
  public:
@@ -83,8 +93,11 @@ class CDeviceSession {
 
   // --- configuration (protocol/) ---
   bool ReadConfiguration();
+  // beforeReplace, when given, runs once the area has been read, just before the file at path is
+  // replaced; what it throws stops the task there.
   void ReadConfigurationToFile(const DeviceVersion& version, const std::wstring& path,
-                               const bool& suppressProgress);
+                               const bool& suppressProgress,
+                               const std::function<void()>& beforeReplace = nullptr);
   void SelectConfigurationSize(const DeviceVersion& version);
   bool WriteConfiguration();
   void WriteConfigurationImage(const Bytes& image, const bool& suppressProgress);
@@ -124,6 +137,7 @@ class CDeviceSession {
   std::wstring m_tempDir;
   // How long the update waits for the device after its restart, in 1000-ms steps.
   unsigned m_restartWaitSteps = 29;
+  KeptBackupPolicy m_keptBackup = KeptBackupPolicy::Ask;
 
  private:
   orvel::IDesktop& m_desktop;

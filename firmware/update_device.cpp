@@ -8,14 +8,13 @@
 #include <string>
 
 #include "device/device_session.h"
+#include "firmware/backup_store.h"
 #include "firmware/update_package.h"
 #include "protocol/configuration_image.h"
 
 namespace {
 
 const orvel::FileChoice kUpdateFile{false, L"update", L"File Update (*.update)", L"*.update"};
-
-const wchar_t kBackupName[] = L"ConfBackup.bin";
 
 // Packages of firmware with this minor number or a later one get the configuration written back.
 constexpr int kMinorWithConfiguration = 11;
@@ -35,6 +34,34 @@ WriteBack DecideWriteBack(const DeviceVersion& package, std::size_t backupSize) 
     return backupSize == orvel::config::kOldImageSize ? WriteBack::Converted : WriteBack::AsIs;
   }
   return backupSize == orvel::config::kNewImageSize ? WriteBack::Refused : WriteBack::AsIs;
+}
+
+// True when the backup kept from an earlier update of this device that stopped before the
+// configuration was back is to be written back instead of what the device holds now.
+bool UseKeptBackup(CDeviceSession& session, const std::wstring& backupPath) {
+  const auto marked = orvel::backup::ReadMarker(session.m_tempDir);
+  if (!marked ||
+      *marked != orvel::backup::DeviceEndpoint{session.m_deviceAddress, session.m_port}) {
+    return false;
+  }
+  switch (session.m_keptBackup) {
+    case KeptBackupPolicy::ReadFresh:
+      return false;
+    case KeptBackupPolicy::UseKept:
+      session.ShowBox(
+          CMBoxExeption(L"Предыдущее обновление прибора не завершено. Будет записана "
+                        L"конфигурация, сохранённая перед ним:",
+                        L"Внимание!", backupPath, mbox::kIconInformation));
+      return true;
+    case KeptBackupPolicy::Ask:
+      break;
+  }
+  return session.Desktop().ShowMessage(
+             session.m_hOwner,
+             L"Предыдущее обновление прибора не завершено: конфигурация не была записана обратно."
+             L"\n\nЗаписать конфигурацию, сохранённую перед незавершённым обновлением?\n(Нет - "
+             L"считать конфигурацию из прибора заново.)",
+             L"Внимание!", mbox::kYesNo | mbox::kIconQuestion) == mbox::kYes;
 }
 
 std::wstring VersionText(const DeviceVersion& version) {
@@ -81,9 +108,26 @@ bool CDeviceSession::UpdateDevice() {
 
     DeviceVersion version;
     QueryVersion(version);
-    const std::wstring backupPath = m_tempDir + kBackupName;
+    const std::wstring backupPath = m_tempDir + orvel::backup::kBackupName;
     Desktop().SetStatusText(m_hStatus, L"Считывание конфигурации ...");
-    ReadConfigurationToFile(version, backupPath, true);
+    Bytes backup;
+    if (UseKeptBackup(*this, backupPath)) {
+      // Checked before the device is touched; read again below like a new backup.
+      LoadFile(backupPath, backup);
+    } else {
+      ReadConfigurationToFile(version, backupPath, true, [this, &backupPath] {
+        if (!orvel::backup::KeepPreviousBackup(m_tempDir)) {
+          throw CMBoxExeption(L"Не удаётся сохранить предыдущую копию конфигурации:\n",
+                              L"Ошибка записи файла!", backupPath, mbox::kIconError);
+        }
+      });
+      // From here until the configuration is back, a new run must not take what the device holds
+      // for its configuration.
+      if (!orvel::backup::WriteMarker(m_tempDir, {m_deviceAddress, m_port})) {
+        throw CMBoxExeption(L"Не удаётся записать файл(ы):\n", L"Ошибка записи файла!",
+                            m_tempDir + orvel::backup::kMarkerName, mbox::kIconError);
+      }
+    }
     m_progress.Step(0);
 
     // One socket from here to the end, across the restart.
@@ -92,7 +136,6 @@ bool CDeviceSession::UpdateDevice() {
     TransferProgram(package.program, true);
     m_progress.Step(0);
 
-    Bytes backup;
     LoadFile(backupPath, backup);
     const WriteBack writeBack = DecideWriteBack(package.version, backup.size());
     if (writeBack == WriteBack::Converted) {
@@ -111,6 +154,7 @@ bool CDeviceSession::UpdateDevice() {
                                 backupPath,
                             L"Внимание!", mbox::kIconWarning));
     }
+    orvel::backup::RemoveMarker(m_tempDir);
     m_progress.Step(0);
 
     Desktop().SetStatusText(m_hStatus, L"Перезагрузка прибора...");

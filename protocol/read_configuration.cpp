@@ -38,7 +38,8 @@ bool CDeviceSession::ReadConfiguration() {
 }
 
 void CDeviceSession::ReadConfigurationToFile(const DeviceVersion& version, const std::wstring& path,
-                                             const bool& suppressProgress) {
+                                             const bool& suppressProgress,
+                                             const std::function<void()>& beforeReplace) {
   SelectConfigurationSize(version);
   // The file at path is replaced only once the whole area has been read, so a failed read leaves it
   // as it was; whether it can be written is settled before any traffic.
@@ -49,6 +50,7 @@ void CDeviceSession::ReadConfigurationToFile(const DeviceVersion& version, const
   const Lease lease = GetLink();
   ReadRegion(m_memoryMap.configAddress, static_cast<int>(buffer.size()), buffer.data(),
              suppressProgress);
+  if (beforeReplace) beforeReplace();
 
   if (file.Commit(buffer.data(), buffer.size()) != orvel::WriteStatus::Ok) {
     throw CMBoxExeption(L"Не удаётся записать файл(ы):\n", L"Ошибка записи файла!", path,

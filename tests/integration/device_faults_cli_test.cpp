@@ -8,6 +8,7 @@
 
 #include "support/package_builder.h"
 #include "support/run_command.h"
+#include "support/scripted_session.h"
 #include "support/sim_process.h"
 
 namespace {
@@ -143,6 +144,42 @@ TEST(MajorZeroPackageCli, ConfigurationKeepsItsLayout) {
       EXPECT_EQ(line.find("stray"), std::string::npos) << line;
     }
   }
+}
+
+// The update stops during the configuration write-back; the technician runs it again once the
+// device is back. The second run must write the configuration saved by the first, not back up the
+// half-written one over it. Slow: the first run waits out the exchange's 40-s limit.
+TEST(UpdateRetryCli, SecondRunWritesTheConfigurationSavedByTheFirst) {
+  TempFolder folder;
+  const fs::path package = WritePackage(folder, ThreeParts(111));
+  Bytes original;
+  std::uint16_t port = 0;
+  {
+    // An older device: the version, 175 reads, ProgramStart, 2 program blocks and the word make
+    // 180 requests; it goes silent 60 blocks into the converted configuration.
+    SimProcess sim({"--version-number", "5", "--silent-after", "240"});
+    original = sim.ReadState("config.bin");
+    port = sim.port();
+    const CommandResult first = Ctl(sim, {"update", package.string()}, folder.path());
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+    EXPECT_NE(first.err.find("Нет ответа от прибора!"), std::string::npos) << first.err;
+    sim.Stop();
+    orvel::test::WriteBytes(folder.path() / "left.bin", sim.ReadState("config.bin"));
+  }
+  // The same device after a power cycle: the new firmware, the half-written configuration.
+  SimProcess sim({"--version-number", "111", "--config", (folder.path() / "left.bin").string()},
+                 port);
+  const CommandResult second =
+      Ctl(sim, {"--restart-wait", "0", "update", package.string()}, folder.path());
+  EXPECT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_NE(second.err.find("Предыдущее обновление прибора не завершено"), std::string::npos)
+      << second.err;
+  sim.Stop();
+  Bytes older = original, converted;  // the conversion works on its input in place
+  orvel::test::ScriptedSession scratch;
+  scratch.session.ConvertConfiguration(older, converted);
+  EXPECT_EQ(sim.ReadState("config.bin"), converted);
+  EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "Temp" / "ConfBackup.bin"), original);
 }
 
 }  // namespace

@@ -73,6 +73,17 @@ SimProcess::SimProcess(std::vector<std::string> extraArgs, const std::string& si
   throw std::runtime_error("orvel-sim did not start (" + simPath + ")");
 }
 
+SimProcess::SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
+                       const std::string& simPath) {
+  if (simPath.empty()) throw std::runtime_error("the path of orvel-sim is not known");
+  m_stateDir = m_root.path() / "state";
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (TryStart(simPath, extraArgs, port)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  throw std::runtime_error("orvel-sim did not start on port " + std::to_string(port));
+}
+
 bool SimProcess::TryStart(const std::string& simPath, const std::vector<std::string>& extraArgs,
                           std::uint16_t port) {
   std::error_code ignored;

@@ -50,6 +50,9 @@ class SimProcess {
 
   explicit SimProcess(std::vector<std::string> extraArgs = {},
                       const std::string& simPath = ORVEL_TEST_SIM_PATH);
+  // On a given port, as the same device again after an earlier SimProcess on it has stopped.
+  SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
+             const std::string& simPath = ORVEL_TEST_SIM_PATH);
   ~SimProcess();
   SimProcess(const SimProcess&) = delete;
   SimProcess& operator=(const SimProcess&) = delete;

@@ -431,4 +431,115 @@ TEST_F(UpdateDeviceTest, PartsSplitIntoBlocksAtTheirEdges) {
   EXPECT_EQ(offsets, (std::vector<std::uint32_t>{0, 254, 254, 762}));
 }
 
+// The backup survives a retry: the previous one is kept beside a new one, and an update that
+// stopped before the configuration was back leaves a marker, so that the next run does not back up
+// the half-written configuration over the only good copy.
+class KeptBackups : public UpdateDeviceTest {
+ protected:
+  std::filesystem::path Marker() const { return folder.path() / "Temp" / "ConfBackup.pending"; }
+  std::vector<std::string> TempNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.path() / "Temp")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+  // Runs an update whose configuration write-back stops after 40 blocks, and leaves the area as a
+  // new firmware may find it then: damaged. True when the update failed so.
+  bool FailDuringWriteBack() {
+    int writes = 0;
+    device.silent = [&writes](const Request& request) {
+      return request.Command() == 0x01 && request.Address() < 0x180000 && ++writes > 40;
+    };
+    const bool failed = !Run(ThreeParts(111));
+    device.silent = nullptr;
+    desktop.ClearRecords();
+    device.Store(kConfigAddress, damaged);
+    return failed;
+  }
+  const Bytes damaged = PatternBytes(kNewConfig, 0x5E);
+  std::size_t Reads() const { return Count(0x00); }
+};
+
+TEST_F(KeptBackups, PreviousBackupIsKeptUnderItsOwnTime) {
+  std::filesystem::create_directory(folder.path() / "Temp");
+  const Bytes previous = PatternBytes(kOldConfig, 0x99);
+  orvel::test::WriteBytes(BackupPath(), previous);
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), configuration);
+  const auto names = TempNames();
+  ASSERT_EQ(names.size(), 2u);  // the history file sorts before ConfBackup.bin
+  EXPECT_EQ(names[1], "ConfBackup.bin");
+  ASSERT_EQ(names[0].size(), std::string("ConfBackup-20240102-030405.bin").size()) << names[0];
+  EXPECT_EQ(names[0].compare(0, 11, "ConfBackup-"), 0) << names[0];
+  EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "Temp" / names[0]), previous);
+
+  // A history file of that name is never overwritten.
+  const auto stamp = std::filesystem::last_write_time(folder.path() / "Temp" / names[0]);
+  std::filesystem::last_write_time(BackupPath(), stamp);
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_EQ(TempNames().size(), 3u);
+  EXPECT_EQ(orvel::test::ReadBytes(folder.path() / "Temp" / names[0]), previous);
+  EXPECT_FALSE(std::filesystem::exists(Marker()));
+}
+
+TEST_F(KeptBackups, RunAfterAnInterruptedWriteBackWritesTheKeptConfiguration) {
+  session.m_keptBackup = KeptBackupPolicy::UseKept;
+  ASSERT_TRUE(FailDuringWriteBack());
+  EXPECT_EQ(orvel::test::ReadBytes(Marker()),
+            (Bytes{'1', '2', '7', '.', '0', '.', '0', '.', '2', ':', '5', '0', '0', '0'}));
+
+  const std::size_t readsBefore = Reads();
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_EQ(Reads(), readsBefore);  // the device was not read again
+  EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), configuration);
+  EXPECT_EQ(orvel::test::ReadBytes(BackupPath()), configuration);
+  EXPECT_FALSE(std::filesystem::exists(Marker()));
+  ASSERT_EQ(desktop.Boxes().size(), 1u);  // says so
+  EXPECT_EQ(desktop.Boxes()[0].style, 0x40u);
+}
+
+TEST_F(KeptBackups, PolicyAndDeviceDecideWhetherTheKeptBackupIsUsed) {
+  struct Case {
+    const char* name;
+    KeptBackupPolicy policy;
+    int answer;          // to the question, when asked
+    std::uint16_t port;  // of the second run
+    bool usesKept;
+    std::size_t boxes;
+  };
+  const Case cases[] = {
+      {"asked, yes", KeptBackupPolicy::Ask, mbox::kYes, 5000, true, 1},
+      {"asked, no", KeptBackupPolicy::Ask, mbox::kNo, 5000, false, 1},
+      {"fresh", KeptBackupPolicy::ReadFresh, 0, 5000, false, 0},
+      {"another device", KeptBackupPolicy::UseKept, 0, 5001, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(folder.path() / "Temp");
+    session.m_port = 5000;
+    device.Store(kConfigAddress, configuration);
+    ASSERT_TRUE(FailDuringWriteBack());
+
+    session.m_keptBackup = c.policy;
+    session.m_port = c.port;
+    if (c.answer != 0) desktop.QueueBoxAnswer(c.answer);
+    ASSERT_TRUE(Run(ThreeParts(111)));
+    EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), c.usesKept ? configuration : damaged);
+    ASSERT_EQ(desktop.Boxes().size(), c.boxes);
+    if (c.policy == KeptBackupPolicy::Ask) {
+      EXPECT_EQ(desktop.Boxes()[0].style, 0x24u);
+      EXPECT_EQ(desktop.Boxes()[0].owner, &owner);
+    }
+    // The good copy is never lost: kept, or beside the new backup.
+    bool kept = false;
+    for (const auto& name : TempNames()) {
+      kept |= orvel::test::ReadBytes(folder.path() / "Temp" / name) == configuration;
+    }
+    EXPECT_TRUE(kept);
+    EXPECT_FALSE(std::filesystem::exists(Marker()));
+  }
+}
+
 }  // namespace
