@@ -46,6 +46,8 @@ constexpr const char* kUsage =
     "  -i, --interface A.B.C.D local interface to bind (default: any)\n"
     "  --retries N             how often the update may retry a failed part without asking\n"
     "  --restart-wait S        seconds to wait for the device after its restart (default 29)\n"
+    "  --verify                write-config, write-program, update: read back what was\n"
+    "                          written, before any restart; a difference fails the task\n"
     "  --fresh-backup          update: read the device's configuration even when an earlier\n"
     "                          update of it stopped before the configuration was written back\n"
     "                          (by default the configuration saved before that update is used)\n"
@@ -75,6 +77,7 @@ struct Arguments {
   std::optional<unsigned> retries;
   unsigned restartWait = 29;
   bool freshBackup = false;
+  bool verify = false;
   const Command* command = nullptr;
   std::optional<std::string> file;
   bool help = false;
@@ -174,6 +177,8 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       out.version = true;
     } else if (name == "--fresh-backup") {
       out.freshBackup = true;
+    } else if (name == "--verify") {
+      out.verify = true;
     } else if (name == "-d" || name == "--device" || name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
@@ -306,6 +311,7 @@ int Run(const Arguments& arguments) {
   session.m_restartWaitSteps = arguments.restartWait;
   session.m_keptBackup =
       arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
+  session.m_verify = arguments.verify;
   session.BeginTask();
 
   orvel::cli::CliContext context{session, desktop, std::nullopt};

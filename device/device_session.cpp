@@ -19,13 +19,27 @@ void CTaskProgress::Reset(std::uint16_t max) {
 }
 
 void CTaskProgress::SetPos(std::uint16_t pos) {
-  m_pos = pos;
+  const bool shared = m_shareFrom != 0 || m_shareTo != 100;
+  m_pos = shared ? static_cast<std::uint16_t>(m_shareFrom + pos * (m_shareTo - m_shareFrom) / 100)
+                 : pos;
   m_desktop.SetProgressPos(m_hBar, m_pos);
 }
 
 void CTaskProgress::Step(std::uint16_t delta) {
   m_pos = static_cast<std::uint16_t>(m_pos + (delta == 0 ? 1 : delta));
   m_desktop.SetProgressPos(m_hBar, m_pos);
+}
+
+ProgressShare::ProgressShare(CTaskProgress& progress, unsigned from, unsigned to)
+    : m_progress(progress), m_savedFrom(progress.m_shareFrom), m_savedTo(progress.m_shareTo) {
+  const unsigned span = m_savedTo - m_savedFrom;
+  m_progress.m_shareFrom = static_cast<std::uint16_t>(m_savedFrom + from * span / 100);
+  m_progress.m_shareTo = static_cast<std::uint16_t>(m_savedFrom + to * span / 100);
+}
+
+ProgressShare::~ProgressShare() {
+  m_progress.m_shareFrom = m_savedFrom;
+  m_progress.m_shareTo = m_savedTo;
 }
 
 // --- CDeviceSession ---

@@ -4,6 +4,7 @@
 // window handles a task talks to the user through. Every task operation is one of its methods;
 // their bodies live in protocol/ and firmware/.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -30,9 +31,29 @@ class CTaskProgress {
   std::uint16_t Pos() const { return m_pos; }
 
  private:
+  friend class ProgressShare;
+
   orvel::IDesktop& m_desktop;
   orvel::WindowHandle m_hBar = nullptr;
   std::uint16_t m_pos = 0;
+  // The part of the bar's percent that SetPos's 0..100 stands for (see ProgressShare).
+  std::uint16_t m_shareFrom = 0;
+  std::uint16_t m_shareTo = 100;
+};
+
+// While it lives, SetPos(0..100) on the progress covers only from..to percent of what it covered
+// before: a task that does two transfers (a write and its read-back) shares the bar between them.
+class ProgressShare {
+ public:
+  ProgressShare(CTaskProgress& progress, unsigned from, unsigned to);
+  ~ProgressShare();
+  ProgressShare(const ProgressShare&) = delete;
+  ProgressShare& operator=(const ProgressShare&) = delete;
+
+ private:
+  CTaskProgress& m_progress;
+  std::uint16_t m_savedFrom;
+  std::uint16_t m_savedTo;
 };
 
 struct MemoryMap {
@@ -43,6 +64,13 @@ struct MemoryMap {
 };
 
 struct UpdatePackage;
+
+// Bytes written at a device address, to be read back.
+struct WrittenRegion {
+  std::uint32_t address = 0;
+  const std::uint8_t* data = nullptr;
+  std::size_t size = 0;
+};
 
 // What the update does when it finds that an earlier update of the same device stopped before the
 // configuration was written back: the backup kept from then is the device's last good
@@ -91,6 +119,10 @@ class CDeviceSession {
   void QueryVersion(DeviceVersion& out);
   bool RestartDevice();
 
+  // Reads the regions back and compares them with what was written; a difference throws the
+  // verification box naming the lowest differing address and the number of differing bytes.
+  void VerifyWritten(const std::vector<WrittenRegion>& regions, const bool& suppressProgress);
+
   // --- configuration (protocol/) ---
   bool ReadConfiguration();
   // beforeReplace, when given, runs once the area has been read, just before the file at path is
@@ -114,6 +146,10 @@ class CDeviceSession {
   bool WriteProgram();
   void TransferProgram(const Bytes& image, const bool& suppressProgress);
   void BeginProgramWrite();
+  // The checksum word that follows a program image: the image's byte sum, least significant first.
+  static std::array<std::uint8_t, 4> ChecksumWord(const Bytes& image);
+  // Reads back the image at programBase and its checksum word.
+  void VerifyProgram(const Bytes& image, const bool& suppressProgress);
   bool UpdateDevice();
   int SendUpdatePart(const Bytes& part, const std::uint32_t& offset, std::uint32_t partNumber);
 
@@ -138,6 +174,8 @@ class CDeviceSession {
   // How long the update waits for the device after its restart, in 1000-ms steps.
   unsigned m_restartWaitSteps = 29;
   KeptBackupPolicy m_keptBackup = KeptBackupPolicy::Ask;
+  // Read back what the writing tasks wrote, before any restart (orvelctl --verify).
+  bool m_verify = false;
 
  private:
   orvel::IDesktop& m_desktop;

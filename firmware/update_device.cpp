@@ -74,8 +74,9 @@ std::wstring VersionText(const DeviceVersion& version) {
 // program, configuration, restart request, end of the wait, end of the parts.
 constexpr unsigned kFixedSteps = 7;
 
-std::uint16_t StepRange(std::size_t parts, unsigned waitSteps) {
-  const std::size_t steps = parts + kFixedSteps + waitSteps;
+std::uint16_t StepRange(std::size_t parts, unsigned waitSteps, bool verify) {
+  // The read-back, when asked for, is one step more.
+  const std::size_t steps = parts + kFixedSteps + waitSteps + (verify ? 1 : 0);
   return static_cast<std::uint16_t>(std::min<std::size_t>(steps, 0xFFFF));
 }
 
@@ -103,7 +104,7 @@ bool CDeviceSession::UpdateDevice() {
     // The checksum word stands right behind the program area: a longer image would run into it
     // and past it into memory that is not the program's.
     if (package.program.size() > m_memoryMap.programSize) throw WrongPackageSize();
-    m_progress.Reset(StepRange(package.parts.size(), m_restartWaitSteps));
+    m_progress.Reset(StepRange(package.parts.size(), m_restartWaitSteps, m_verify));
     m_progress.Step(0);
 
     DeviceVersion version;
@@ -154,8 +155,22 @@ bool CDeviceSession::UpdateDevice() {
                                 backupPath,
                             L"Внимание!", mbox::kIconWarning));
     }
-    orvel::backup::RemoveMarker(m_tempDir);
     m_progress.Step(0);
+    if (m_verify) {
+      // Before the restart: a device that restarts into a wrong program may not answer again.
+      Desktop().SetStatusText(m_hStatus, L"Проверка записи ...");
+      const auto word = ChecksumWord(package.program);
+      std::vector<WrittenRegion> regions;
+      if (writeBack == WriteBack::AsIs || writeBack == WriteBack::Converted) {
+        regions.push_back({m_memoryMap.configAddress, backup.data(), backup.size()});
+      }
+      regions.push_back({m_memoryMap.programBase, package.program.data(), package.program.size()});
+      regions.push_back(
+          {m_memoryMap.programBase + m_memoryMap.programSize, word.data(), word.size()});
+      VerifyWritten(regions, true);
+      m_progress.Step(0);
+    }
+    orvel::backup::RemoveMarker(m_tempDir);
 
     Desktop().SetStatusText(m_hStatus, L"Перезагрузка прибора...");
     if (!RestartDevice()) {

@@ -42,7 +42,18 @@ bool CDeviceSession::WriteProgram() {
       throw CMBoxExeption(L"Размер файла программы прочитан не полностью.", L"Внимание!",
                           mbox::kIconError);
     }
-    TransferProgram(image, false);
+    {
+      // With a read-back, the write takes the first half of the bar and the read-back the second.
+      ProgressShare share(m_progress, 0, m_verify ? 50 : 100);
+      TransferProgram(image, false);
+    }
+    if (m_verify) {
+      {
+        ProgressShare share(m_progress, 50, 100);
+        VerifyProgram(image, false);
+      }
+      m_progress.SetPos(100);
+    }
     return true;
   } catch (const CMBoxExeption& box) {
     ShowBox(box);
@@ -58,11 +69,9 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
   const Lease lease = GetLink();
   BeginProgramWrite();
 
-  std::uint32_t sum = 0;
   for (std::size_t offset = 0; offset < image.size(); offset += kBlockSize) {
     const std::size_t length = std::min(kBlockSize, image.size() - offset);
     const std::uint8_t* block = image.data() + offset;
-    for (std::size_t i = 0; i < length; ++i) sum += block[i];
     Exchange(m_timeLimit, *lease, m_memoryMap.programBase + static_cast<std::uint32_t>(offset),
              ServiceCommand::Write, static_cast<std::uint16_t>(length), block, nullptr);
     if (!suppressProgress) {
@@ -72,11 +81,25 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
     }
   }
 
-  std::uint8_t word[4];
-  orvel::protocol::PutU32(word, sum);
+  const auto word = ChecksumWord(image);
   Exchange(m_timeLimit, *lease, m_memoryMap.programBase + m_memoryMap.programSize,
-           ServiceCommand::Write, sizeof word, word, nullptr);
+           ServiceCommand::Write, static_cast<std::uint16_t>(word.size()), word.data(), nullptr);
   if (!suppressProgress) m_progress.SetPos(100);
+}
+
+std::array<std::uint8_t, 4> CDeviceSession::ChecksumWord(const Bytes& image) {
+  std::uint32_t sum = 0;
+  for (const std::uint8_t byte : image) sum += byte;
+  std::array<std::uint8_t, 4> word;
+  orvel::protocol::PutU32(word.data(), sum);
+  return word;
+}
+
+void CDeviceSession::VerifyProgram(const Bytes& image, const bool& suppressProgress) {
+  const auto word = ChecksumWord(image);
+  VerifyWritten({{m_memoryMap.programBase, image.data(), image.size()},
+                 {m_memoryMap.programBase + m_memoryMap.programSize, word.data(), word.size()}},
+                suppressProgress);
 }
 
 void CDeviceSession::BeginProgramWrite() {

@@ -146,6 +146,51 @@ TEST(MajorZeroPackageCli, ConfigurationKeepsItsLayout) {
   }
 }
 
+// The device stores one byte wrong and still answers OK: --verify must catch it before any restart.
+TEST(VerifyCli, ReadBackCatchesAWrongByteBeforeTheRestart) {
+  struct Case {
+    const char* command;
+    const char* corrupt;  // nothing: the device stores what it is given
+    std::size_t fileSize;
+    const char* failure;
+  };
+  const Case cases[] = {
+      {"write-program", nullptr, 0x3C000, nullptr},
+      {"write-program", "0x1B3400", 0x3C000, "Отличающихся байт: 1, первый по адресу 0x1B3400."},
+      {"write-config", "0x148CC", 44916, "Отличающихся байт: 1, первый по адресу 0x148CC."},
+      {"update", "0x180010", 0, "Отличающихся байт: 1, первый по адресу 0x180010."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.command) + " " + (c.corrupt ? c.corrupt : "-"));
+    TempFolder folder;
+    fs::path file = folder.path() / "input";
+    if (c.fileSize == 0) {
+      file = WritePackage(folder, ThreeParts(111));
+    } else {
+      orvel::test::WriteBytes(file, PatternBytes(c.fileSize, 7));
+    }
+    std::vector<std::string> simArgs{"--version-number", "111"};
+    if (c.corrupt) simArgs.insert(simArgs.end(), {"--corrupt-byte", c.corrupt});
+    SimProcess sim(simArgs);
+    const CommandResult result =
+        Ctl(sim, {"--verify", "--restart-wait", "0", c.command, file.string()}, folder.path());
+    sim.Stop();
+    if (!c.failure) {
+      EXPECT_EQ(result.exitCode, 0) << result.err;
+      continue;
+    }
+    EXPECT_EQ(result.exitCode, 1) << result.err;
+    EXPECT_NE(result.err.find(std::string("Ошибка проверки записи.: ")), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find(c.failure), std::string::npos) << result.err;
+    if (std::string(c.command) == "update") {
+      for (const std::string& line : sim.RequestLog()) {
+        EXPECT_EQ(line.find(" 0C "), std::string::npos) << "restarted: " << line;
+      }
+    }
+  }
+}
+
 // The update stops during the configuration write-back; the technician runs it again once the
 // device is back. The second run must write the configuration saved by the first, not back up the
 // half-written one over it. Slow: the first run waits out the exchange's 40-s limit.

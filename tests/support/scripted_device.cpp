@@ -55,6 +55,9 @@ void ScriptedDevice::OnRequest(const ScriptedLink::Request& request, ScriptedLin
     }
     case ServiceCommand::Write: {
       Store(address, request.Data());
+      if (corruptAt && *corruptAt >= address && *corruptAt < address + length) {
+        memory[*corruptAt] = static_cast<std::uint8_t>(~memory[*corruptAt]);
+      }
       std::vector<std::uint8_t> datagram{'O', 'K'};
       datagram.insert(datagram.end(), echo.begin(), echo.end());
       answer(std::move(datagram));

@@ -12,7 +12,7 @@
 //   Version  -> {version.kind, version.number}
 //   Restart  -> "OK"; then silent for restartSilenceMs of virtual time
 //   Read     -> the bytes at address (zero past the end of memory) + the 4-byte address
-//   Write    -> stores the data, answers "OK" + the 4-byte address
+//   Write    -> stores the data (a wrong byte at corruptAt), answers "OK" + the 4-byte address
 //   ProgramStart, PartDescriptor -> "OK" (recorded)
 //   PartBlock -> "OK" + the block sum it computed (recorded, with whether the sums matched)
 // A request for which `silent` returns true goes unanswered (and is not acted on). Requests that do
@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include "protocol/packets.h"
@@ -41,6 +42,9 @@ class ScriptedDevice {
   unsigned answerDelayMs = 0;
   std::int64_t restartSilenceMs = 0;
   std::function<bool(const ScriptedLink::Request&)> silent;
+  // A Write over this address stores the complement of the byte it was given there, and still
+  // answers "OK".
+  std::optional<std::uint32_t> corruptAt;
 
   // Device memory from address 0; grows on writes.
   std::vector<std::uint8_t> memory;

@@ -1,0 +1,58 @@
+// Read-back verification: the regions a task wrote are read again and compared byte for byte.
+#include "protocol/read_back.h"
+
+#include <algorithm>
+#include <cwchar>
+#include <string>
+
+#include "device/device_session.h"
+
+namespace orvel::protocol {
+
+void CompareReadBack(std::uint32_t address, const std::uint8_t* written, const std::uint8_t* read,
+                     std::size_t size, ReadBackMismatch& mismatch) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (written[i] == read[i]) continue;
+    const auto at = static_cast<std::uint32_t>(address + i);
+    if (mismatch.count == 0 || at < mismatch.firstAddress) mismatch.firstAddress = at;
+    ++mismatch.count;
+  }
+}
+
+CMBoxExeption ReadBackFailed(const ReadBackMismatch& mismatch) {
+  wchar_t details[96];
+  std::swprintf(details, 96, L"Отличающихся байт: %zu, первый по адресу 0x%X.", mismatch.count,
+                static_cast<unsigned>(mismatch.firstAddress));
+  return CMBoxExeption(
+      std::wstring(L"Проверка записи: прочитанное из прибора не совпадает с записанным.\n") +
+          details,
+      L"Ошибка проверки записи.", mbox::kIconError);
+}
+
+}  // namespace orvel::protocol
+
+void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
+                                   const bool& suppressProgress) {
+  const Lease lease = GetLink();
+  std::size_t total = 0;
+  for (const WrittenRegion& region : regions) total += region.size;
+  const auto percent = [total](std::size_t done) {
+    return total == 0 ? 100u : static_cast<unsigned>(done * 100 / total);
+  };
+
+  orvel::protocol::ReadBackMismatch mismatch;
+  Bytes read;
+  std::size_t done = 0;
+  for (const WrittenRegion& region : regions) {
+    read.assign(region.size, 0);
+    {
+      // Each region moves the bar in proportion to its size.
+      ProgressShare share(m_progress, percent(done), percent(done + region.size));
+      ReadRegion(region.address, static_cast<int>(region.size), read.data(), suppressProgress);
+    }
+    orvel::protocol::CompareReadBack(region.address, region.data, read.data(), region.size,
+                                     mismatch);
+    done += region.size;
+  }
+  if (mismatch.count != 0) throw orvel::protocol::ReadBackFailed(mismatch);
+}
