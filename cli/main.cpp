@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +22,10 @@
 
 #include "app/settings_record.h"
 #include "cli/commands.h"
+#include "cli/task_log.h"
+#include "cli/trace.h"
 #include "common/file_io.h"
+#include "common/sha256.h"
 #include "common/text.h"
 #include "platform/clock.h"
 
@@ -51,6 +55,8 @@ constexpr const char* kUsage =
     "  --fresh-backup          update: read the device's configuration even when an earlier\n"
     "                          update of it stopped before the configuration was written back\n"
     "                          (by default the configuration saved before that update is used)\n"
+    "  --trace                 print every datagram sent and received on stderr\n"
+    "  --log FILE              append one JSON line about the task to FILE\n"
     "  -h, --help              this text\n"
     "  --version               the version of orvelctl\n"
     "  --                      ends the options (for a file whose name begins with -)\n";
@@ -78,6 +84,8 @@ struct Arguments {
   unsigned restartWait = 29;
   bool freshBackup = false;
   bool verify = false;
+  bool trace = false;
+  std::optional<std::string> log;
   const Command* command = nullptr;
   std::optional<std::string> file;
   bool help = false;
@@ -179,6 +187,12 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       out.freshBackup = true;
     } else if (name == "--verify") {
       out.verify = true;
+    } else if (name == "--trace") {
+      out.trace = true;
+    } else if (name == "--log") {
+      const auto path = value();
+      if (!path || path->empty()) return UsageError("--log needs a file");
+      out.log = *path;
     } else if (name == "-d" || name == "--device" || name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
@@ -294,9 +308,56 @@ int ResultsWritten(int status) {
   return status == 0 ? 1 : status;
 }
 
+// The SHA-256 of a file, in hexadecimal; nothing when it cannot be read.
+std::optional<std::string> FileDigest(const std::wstring& path) {
+  std::vector<std::uint8_t> bytes;
+  if (orvel::ReadWholeFile(path, bytes) != orvel::ReadStatus::Ok) return std::nullopt;
+  return orvel::Sha256::Hex(orvel::Sha256::Of(bytes.data(), bytes.size()));
+}
+
+void LogTask(const Arguments& arguments, const CDeviceSession& session,
+             const orvel::ConsoleDesktop& desktop, std::time_t started, int status) {
+  orvel::cli::TaskLogEntry entry;
+  entry.time = started;
+  entry.tool = std::string("orvelctl ") + kToolVersion;
+  entry.device = session.m_deviceAddress;
+  entry.port = session.m_port;
+  entry.deviceVersion = session.m_stats.deviceVersion;
+  entry.task = arguments.command->name;
+  entry.file = arguments.file;
+  // Standard input is gone and standard output cannot be read back.
+  if (arguments.file && *arguments.file != "-")
+    entry.sha256 = FileDigest(WidePath(*arguments.file));
+  entry.requests = session.m_stats.requests;
+  entry.resends = session.m_stats.resends;
+  entry.ok = status == 0;
+  for (const auto& [caption, text] : desktop.Boxes()) {
+    if (!entry.message.empty()) entry.message += "; ";
+    entry.message += orvel::ToUtf8(caption) + ": " + orvel::ToUtf8(text);
+  }
+  if (!orvel::cli::AppendTaskLog(*arguments.log, orvel::cli::TaskLogLine(entry))) {
+    std::fprintf(stderr, "orvelctl: cannot append to the log %s\n", arguments.log->c_str());
+  }
+}
+
+int RunCommand(const Arguments& arguments, CDeviceSession& session,
+               orvel::ConsoleDesktop& desktop) {
+  orvel::cli::CliContext context{session, desktop, std::nullopt};
+  if (arguments.file) context.file = WidePath(*arguments.file);
+  try {
+    return arguments.command->run(context);
+  } catch (const CMBoxExeption& box) {
+    session.ShowBox(box);
+  } catch (const std::exception&) {
+    session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+  }
+  return 1;
+}
+
 int Run(const Arguments& arguments) {
   orvel::ConsoleDesktop::Options options;
-  options.errIsTerminal = IsTerminal(stderr);
+  // The trace's lines would break a progress line drawn between them.
+  options.errIsTerminal = IsTerminal(stderr) && !arguments.trace;
   options.inIsTerminal = IsTerminal(stdin);
   options.retries = arguments.retries;
   orvel::ConsoleDesktop desktop(options);
@@ -312,18 +373,14 @@ int Run(const Arguments& arguments) {
   session.m_keptBackup =
       arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
   session.m_verify = arguments.verify;
+  std::optional<orvel::cli::TraceWriter> trace;
+  if (arguments.trace) session.SetTrafficObserver(&trace.emplace(stderr, clock));
   session.BeginTask();
 
-  orvel::cli::CliContext context{session, desktop, std::nullopt};
-  if (arguments.file) context.file = WidePath(*arguments.file);
-  try {
-    return arguments.command->run(context);
-  } catch (const CMBoxExeption& box) {
-    session.ShowBox(box);
-  } catch (const std::exception&) {
-    session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
-  }
-  return 1;
+  const std::time_t started = std::time(nullptr);
+  const int status = RunCommand(arguments, session, desktop);
+  if (arguments.log) LogTask(arguments, session, desktop, started, status);
+  return status;
 }
 
 }  // namespace

@@ -57,6 +57,17 @@ CDeviceSession::~CDeviceSession() = default;
 void CDeviceSession::BeginTask() {
   m_link->BeginTask();
   m_taskWrites.clear();
+  m_stats = TaskStats{};
+}
+
+void CDeviceSession::SetTrafficObserver(orvel::ITrafficObserver* observer) {
+  m_observer = observer;
+  m_link->SetObserver(observer);
+}
+
+void CDeviceSession::ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
+                                  orvel::DatagramFate fate) {
+  if (m_observer) m_observer->Received(m_deviceAddress, m_port, data, shown, size, fate);
 }
 
 CDeviceSession::Lease CDeviceSession::GetLink() {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -65,6 +66,13 @@ struct MemoryMap {
 
 struct UpdatePackage;
 
+// What the session counted during the current task; reset by BeginTask().
+struct TaskStats {
+  unsigned long requests = 0;                  // requests sent (a resent one counts once here)
+  unsigned long resends = 0;                   // sends of a request after its first
+  std::optional<DeviceVersion> deviceVersion;  // the device's last answer to the version query
+};
+
 // Bytes written at a device address, to be read back.
 struct WrittenRegion {
   std::uint32_t address = 0;
@@ -103,6 +111,9 @@ class CDeviceSession {
   void BeginTask();
   // True when this task has sent a Write to address.
   bool WroteAt(std::uint32_t address) const { return m_taskWrites.count(address) != 0; }
+  // Every datagram sent or received goes to observer too (null: to nobody); it must outlive the
+  // session's use of it.
+  void SetTrafficObserver(orvel::ITrafficObserver* observer);
 
   // --- exchange primitives (protocol/exchange.cpp) ---
   void Exchange(const std::uint16_t& timeLimit, orvel::ILink& link, std::uint32_t address,
@@ -176,12 +187,18 @@ class CDeviceSession {
   KeptBackupPolicy m_keptBackup = KeptBackupPolicy::Ask;
   // Read back what the writing tasks wrote, before any restart (orvelctl --verify).
   bool m_verify = false;
+  TaskStats m_stats;
 
  private:
   orvel::IDesktop& m_desktop;
   orvel::IClock& m_clock;
+  // Reports a datagram from the device and what became of it.
+  void ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
+                    orvel::DatagramFate fate);
+
   std::unique_ptr<orvel::ILink> m_link;
   std::weak_ptr<orvel::ILink> m_lease;
+  orvel::ITrafficObserver* m_observer = nullptr;
   // Addresses of the Write requests of the current task: a late answer to one of them ("OK" and
   // the address) must not pass for the restart's "OK".
   std::set<std::uint32_t> m_taskWrites;

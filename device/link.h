@@ -4,11 +4,15 @@
 
 #include <cstdint>
 
+#include "device/traffic.h"
+
 namespace orvel {
 
 class ILink {
  public:
   virtual ~ILink() = default;
+  // Reports what the link sends, and the datagrams it drops itself, to observer (null: nobody).
+  void SetObserver(ITrafficObserver* observer) { m_observer = observer; }
   // Stores the values and opens the link; false after a socket error that was already shown.
   virtual bool Init(const std::uint32_t& deviceAddress, const std::uint16_t& port,
                     const std::uint32_t& localAddress) = 0;
@@ -26,6 +30,9 @@ class ILink {
   // Takes whatever is already waiting, without blocking, and forgets it: nothing that arrived
   // before a request went out can be its answer. Bounded, so that a flood cannot hold it up.
   virtual void DiscardQueued() = 0;
+
+ protected:
+  ITrafficObserver* m_observer = nullptr;
 };
 
 }  // namespace orvel

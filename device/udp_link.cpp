@@ -106,15 +106,6 @@ std::size_t ReceiveFrom(udp::socket& socket, std::uint8_t* buffer, std::size_t s
   return tooLong ? size + 1 : static_cast<std::size_t>(n);
 }
 
-// Takes one datagram and forgets it; a failure here concerns only that datagram (an error parked
-// on the socket is taken with it).
-void DropDatagram(udp::socket& socket) {
-  std::array<std::uint8_t, CUDPAsio::kScratchSize> scratch;
-  udp::endpoint sender;
-  boost::system::error_code ignored;
-  socket.receive_from(asio::buffer(scratch), sender, 0, ignored);
-}
-
 // The most datagrams DiscardQueued takes before a request goes out.
 constexpr int kDiscardLimit = 256;
 
@@ -194,7 +185,10 @@ unsigned CUDPAsio::Send(const std::uint8_t* data, std::uint16_t length) {
   try {
     const udp::endpoint destination = Endpoint(m_deviceAddress, m_port);
     if (!m_socket) return 0;
-    return static_cast<unsigned>(m_socket->send_to(asio::buffer(data, length), destination, 0));
+    const auto sent =
+        static_cast<unsigned>(m_socket->send_to(asio::buffer(data, length), destination, 0));
+    if (m_observer) m_observer->Sent(m_deviceAddress, m_port, data, length);
+    return sent;
   } catch (const std::exception& e) {
     ShowError(orvel::Widen1251(e.what()), kSendCaption);
   } catch (...) {
@@ -215,7 +209,7 @@ unsigned CUDPAsio::Available() {
       // before it arrived, and a real answer must never be dropped for that.
       waiting = m_socket->available();
       if (waiting >= 2) break;
-      DropDatagram(*m_socket);
+      Forget(orvel::DatagramFate::Short);
       waiting = m_socket->available();
     }
     return static_cast<unsigned>(waiting);
@@ -236,10 +230,14 @@ unsigned CUDPAsio::Receive(std::uint8_t* buffer, std::uint16_t length) {
     // Only the device's own datagrams reach the caller's buffer: anything from another address or
     // port is consumed and dropped without touching it, whatever its size, and without a word:
     // anyone on the network can send them.
-    if (sender != Endpoint(m_deviceAddress, m_port)) return 0;
+    if (sender != Endpoint(m_deviceAddress, m_port)) {
+      Report(sender, scratch.data(), size, orvel::DatagramFate::Stranger);
+      return 0;
+    }
     // Longer than any answer and only partly taken: an error, told once per task. The datagram is
     // gone and the exchange goes on.
     if (size > scratch.size()) {
+      Report(sender, scratch.data(), size, orvel::DatagramFate::TooLong);
       if (m_oversizeReported) return 0;
       m_oversizeReported = true;
       throw boost::system::system_error(asio::error::message_size, "receive_from");
@@ -275,8 +273,28 @@ void CUDPAsio::DiscardQueued() {
   if (!m_socket) return;
   // One readiness test when nothing waits, which is the common case.
   for (int taken = 0; taken < kDiscardLimit && HasQueuedDatagram(*m_socket); ++taken) {
-    DropDatagram(*m_socket);
+    Forget(orvel::DatagramFate::Stale);
   }
+}
+
+void CUDPAsio::Forget(orvel::DatagramFate fromDevice) {
+  std::array<std::uint8_t, kScratchSize> scratch;
+  udp::endpoint sender;
+  std::size_t size = 0;
+  try {
+    size = ReceiveFrom(*m_socket, scratch.data(), scratch.size(), sender);
+  } catch (const boost::system::system_error&) {
+    return;  // concerns only that datagram (an error parked on the socket is taken with it)
+  }
+  Report(sender, scratch.data(), size,
+         sender == Endpoint(m_deviceAddress, m_port) ? fromDevice : orvel::DatagramFate::Stranger);
+}
+
+void CUDPAsio::Report(const udp::endpoint& sender, const std::uint8_t* data, std::size_t size,
+                      orvel::DatagramFate fate) {
+  if (!m_observer) return;
+  m_observer->Received(sender.address().to_v4().to_uint(), sender.port(), data,
+                       std::min(size, kScratchSize), size, fate);
 }
 
 void CUDPAsio::ShowError(const std::wstring& text, const std::wstring& caption) {

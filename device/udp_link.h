@@ -38,6 +38,11 @@ class CUDPAsio final : public orvel::ILink {
  private:
   bool Connect();
   void ShowError(const std::wstring& text, const std::wstring& caption);
+  // Takes one waiting datagram and drops it, reported with the given fate when it came from the
+  // device (as a stranger's otherwise).
+  void Forget(orvel::DatagramFate fromDevice);
+  void Report(const boost::asio::ip::udp::endpoint& sender, const std::uint8_t* data,
+              std::size_t size, orvel::DatagramFate fate);
 
   orvel::IDesktop& m_desktop;
   std::uint32_t m_deviceAddress = 0;

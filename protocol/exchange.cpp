@@ -32,6 +32,31 @@ unsigned Poll(orvel::ILink& link, std::uint8_t* buffer, std::uint16_t length) {
   return link.Available() >= 2 ? link.Receive(buffer, length) : 0;
 }
 
+bool HasEcho(ServiceCommand command) {
+  return command == ServiceCommand::Read || command == ServiceCommand::Write;
+}
+
+// What a datagram of n bytes from the device is to a request; answerLength bytes of it are in
+// answer.
+orvel::DatagramFate Judge(ServiceCommand command, std::uint32_t address, std::uint16_t length,
+                          const std::uint8_t* answer, unsigned n, std::uint16_t answerLength) {
+  using orvel::DatagramFate;
+  switch (command) {
+    case ServiceCommand::Read:
+      // The echo must lie within the bytes delivered, behind the whole block: a shorter answer
+      // would leave part of the block unread.
+      if (n > answerLength) return DatagramFate::TooLong;
+      if (n < length + 4u) return DatagramFate::Short;
+      return GetU32(&answer[n - 4]) == address ? DatagramFate::Taken : DatagramFate::WrongEcho;
+    case ServiceCommand::Write:
+      if (n < 2 || !IsOk(answer)) return DatagramFate::Ignored;
+      if (n < 6) return DatagramFate::Short;
+      return GetU32(&answer[2]) == address ? DatagramFate::Taken : DatagramFate::WrongEcho;
+    default:
+      return n >= 2 && IsOk(answer) ? DatagramFate::Taken : DatagramFate::Ignored;
+  }
+}
+
 }  // namespace
 
 void CDeviceSession::SendRequest(orvel::ILink& link, ServiceCommand command, std::uint16_t length,
@@ -59,6 +84,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   link.DiscardQueued();
   if (command == ServiceCommand::Write) m_taskWrites.insert(address);
   SendRequest(link, command, length, data, request);
+  ++m_stats.requests;
   unsigned sends = 1;
 
   AnswerBuffer answer{};
@@ -73,35 +99,21 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
         m_clock.WaitReadable(link, kPollMs);
         continue;
       }
-      bool accepted = false;
-      switch (command) {
-        case ServiceCommand::Read:
-          // The whole block and the echo, which must lie within the bytes delivered (at most
-          // answerLength); a shorter answer would leave part of the block unread.
-          if (n >= length + 4u && n <= answerLength && GetU32(&answer[n - 4]) == address) {
-            // Never more than the block asked for: a longer answer's surplus is dropped.
-            std::memcpy(out, answer.data(), std::min<std::size_t>(n - 4, length));
-            accepted = true;
-          }
-          break;
-        case ServiceCommand::Write:
-          accepted = n >= 6 && IsOk(answer.data()) && GetU32(&answer[2]) == address;
-          break;
-        default:
-          accepted = n >= 2 && IsOk(answer.data());
-          break;
-      }
-      if (accepted) {
+      const orvel::DatagramFate fate =
+          Judge(command, address, length, answer.data(), n, answerLength);
+      ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
+      if (fate == orvel::DatagramFate::Taken) {
+        // Never more than the block asked for: a longer answer's surplus is dropped.
+        if (command == ServiceCommand::Read) std::memcpy(out, answer.data(), length);
         // Read and Write answers carry their address; a late one can never pass for another's.
-        if (sends > 1 && command != ServiceCommand::Read && command != ServiceCommand::Write) {
-          TakeLateAnswers(link, sends, answerLength);
-        }
+        if (sends > 1 && !HasEcho(command)) TakeLateAnswers(link, sends, answerLength);
         return;
       }
       if (e > kWindowSeconds) break;
     }
     if (Seconds(t0, m_clock.NowMs()) > timeLimit) throw NoAnswer();
     SendRequest(link, command, length, data, request);
+    ++m_stats.resends;
     ++sends;
   }
 }
@@ -112,7 +124,12 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
   const std::int64_t start = m_clock.NowMs();
   for (unsigned answers = 1; answers < sends;) {
     const unsigned n = Poll(link, answer.data(), answerLength);
-    if (n >= 2 && IsOk(answer.data())) ++answers;
+    if (n > 0) {
+      const bool ok = n >= 2 && IsOk(answer.data());
+      ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n,
+                   ok ? orvel::DatagramFate::Stale : orvel::DatagramFate::Ignored);
+      if (ok) ++answers;
+    }
     if (Seconds(start, m_clock.NowMs()) > 2 * kWindowSeconds) return;
     if (n == 0) m_clock.WaitReadable(link, kPollMs);
   }
@@ -166,6 +183,7 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
   for (unsigned sends = 0; sends < kVersionRequests && !heard; ++sends) {
     const std::int64_t tw = m_clock.NowMs();
     link.Send(kRequest, kHeaderSize);
+    ++(sends == 0 ? m_stats.requests : m_stats.resends);
     for (;;) {
       const unsigned n = Poll(link, answer, 2);
       const double e = Seconds(tw, m_clock.NowMs());
@@ -176,8 +194,11 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
       }
       // Whatever the device sent lands in out, as received; only a 2-byte answer ends the wait
       // at once.
+      ReportAnswer(answer, std::min<std::size_t>(n, 2), n,
+                   n == 2 ? orvel::DatagramFate::Taken : orvel::DatagramFate::TooLong);
       out.kind = answer[0];
       out.number = answer[1];
+      m_stats.deviceVersion = out;
       heard = true;
       if (n == 2) return;
       if (e > kWindowSeconds) break;
@@ -194,6 +215,7 @@ bool CDeviceSession::RestartDevice() {
   link.DiscardQueued();
   const std::int64_t t0 = m_clock.NowMs();
   link.Send(kRequest, kHeaderSize);
+  ++m_stats.requests;
   // Room for the address behind an "OK": a late answer to a Write of this task is no
   // acknowledgement of the restart.
   AnswerBuffer answer{};
@@ -201,10 +223,16 @@ bool CDeviceSession::RestartDevice() {
   for (;;) {
     const unsigned n = Poll(link, answer.data(), static_cast<std::uint16_t>(answer.size()));
     const double e = Seconds(t0, m_clock.NowMs());
-    if (n >= 2 && IsOk(answer.data()) && !(n == 6 && WroteAt(GetU32(&answer[2])))) {
+    if (n > 0) {
+      const bool ok = n >= 2 && IsOk(answer.data());
+      const bool writeAnswer = ok && n == 6 && WroteAt(GetU32(&answer[2]));
+      ReportAnswer(answer.data(), std::min<std::size_t>(n, answer.size()), n,
+                   writeAnswer ? orvel::DatagramFate::Stale
+                   : ok        ? orvel::DatagramFate::Taken
+                               : orvel::DatagramFate::Ignored);
       // A bare "OK" ends the wait at once; a longer one counts when the window closes.
-      if (n == 2) return true;
-      acknowledged = true;
+      if (ok && !writeAnswer && n == 2) return true;
+      acknowledged = acknowledged || (ok && !writeAnswer);
     }
     if (e > kWindowSeconds) return acknowledged;
     if (n == 0) m_clock.WaitReadable(link, kPollMs);

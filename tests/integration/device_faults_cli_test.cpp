@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sha256.h"
 #include "support/package_builder.h"
 #include "support/run_command.h"
 #include "support/scripted_session.h"
@@ -189,6 +190,58 @@ TEST(VerifyCli, ReadBackCatchesAWrongByteBeforeTheRestart) {
       }
     }
   }
+}
+
+std::size_t CountOf(const std::string& text, const std::string& what) {
+  std::size_t count = 0;
+  for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++count;
+  return count;
+}
+
+// --trace shows every datagram with what became of it; --log appends one JSON line per task.
+TEST(TraceAndLogCli, EveryDatagramOnStderrAndOneLogLinePerTask) {
+  TempFolder folder;
+  const std::string log = (folder.path() / "tasks.log").string();
+  const fs::path out = folder.path() / "out.bin";
+  SimProcess sim({"--version-number", "111", "--duplicate", "1"});
+  const CommandResult read =
+      Ctl(sim, {"--trace", "--log", log, "read-config", out.string()}, folder.path());
+  EXPECT_EQ(read.exitCode, 0) << read.err;
+  const CommandResult restart = Ctl(sim, {"--log", log, "restart"}, folder.path());
+  EXPECT_EQ(restart.exitCode, 0) << restart.err;
+  sim.Stop();
+
+  const std::string peer = "127.0.0.2:" + std::to_string(sim.port());
+  EXPECT_EQ(CountOf(read.err, " -> " + peer + " "), 177u) << read.err.substr(0, 2000);
+  EXPECT_EQ(CountOf(read.err, " -> " + peer + " Version 0x00000000 len 0, 10 bytes: AA 55 0E"), 1u);
+  EXPECT_EQ(CountOf(read.err, " (taken)\n"), 177u);
+  // The duplicate of every answer is dropped before the next request goes out, or arrives too late
+  // for it: stale, or a Read echo of another block.
+  EXPECT_GE(CountOf(read.err, " (stale)\n") + CountOf(read.err, " (wrong echo)\n"), 170u);
+  EXPECT_TRUE(restart.err.empty()) << restart.err;
+
+  const Bytes logBytes = orvel::test::ReadBytes(folder.path() / "tasks.log");
+  const std::string lines(logBytes.begin(), logBytes.end());
+  ASSERT_EQ(CountOf(lines, "\n"), 2u) << lines;
+  const Bytes file = orvel::test::ReadBytes(out);
+  const std::string digest = orvel::Sha256::Hex(orvel::Sha256::Of(file.data(), file.size()));
+  const std::string first = lines.substr(0, lines.find('\n'));
+  const std::vector<std::string> fields = {"\"tool\":\"orvelctl ",
+                                           "\"device\":\"127.0.0.2\"",
+                                           "\"port\":" + std::to_string(sim.port()) + ",",
+                                           "\"deviceVersion\":\"1.11\"",
+                                           "\"task\":\"read-config\"",
+                                           "\"file\":\"" + out.string() + "\"",
+                                           "\"sha256\":\"" + digest + "\"",
+                                           "\"requests\":177,\"resends\":0,",
+                                           "\"result\":\"ok\",\"message\":\"\"}"};
+  for (const std::string& field : fields) {
+    EXPECT_NE(first.find(field), std::string::npos) << field << " in " << first;
+  }
+  const std::string second = lines.substr(first.size() + 1);
+  EXPECT_NE(second.find("\"task\":\"restart\",\"file\":null,\"sha256\":null,\"requests\":1,"),
+            std::string::npos)
+      << second;
 }
 
 // The update stops during the configuration write-back; the technician runs it again once the

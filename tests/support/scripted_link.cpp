@@ -55,6 +55,7 @@ unsigned ScriptedLink::Send(const std::uint8_t* data, std::uint16_t length) {
   if (!m_open) return 0;
   Request request{{data, data + length}, m_clock.NowMs(), m_requests.size()};
   m_requests.push_back(request);
+  if (m_observer) m_observer->Sent(m_deviceAddress, m_port, data, length);
   if (m_responder) m_responder(request, *this);
   return length;
 }
@@ -77,7 +78,10 @@ unsigned ScriptedLink::Receive(std::uint8_t* buffer, std::uint16_t length) {
   }
   Datagram datagram = std::move(m_queue.front());
   m_queue.pop_front();
-  if (datagram.sender != Sender::Device) return 0;
+  if (datagram.sender != Sender::Device) {
+    Report(datagram, DatagramFate::Stranger);
+    return 0;
+  }
   const std::size_t copied = std::min<std::size_t>(length, datagram.bytes.size());
   if (copied > 0) std::memcpy(buffer, datagram.bytes.data(), copied);
   return static_cast<unsigned>(datagram.bytes.size());
@@ -91,7 +95,20 @@ void ScriptedLink::WaitReadable(unsigned ms) {
 }
 
 void ScriptedLink::DiscardQueued() {
-  while (FirstArrived() != nullptr) m_queue.pop_front();
+  while (const Datagram* first = FirstArrived()) {
+    Report(*first, first->sender == Sender::Device ? DatagramFate::Stale : DatagramFate::Stranger);
+    m_queue.pop_front();
+  }
+}
+
+void ScriptedLink::Report(const Datagram& datagram, DatagramFate fate) {
+  if (!m_observer) return;
+  const std::uint32_t address =
+      datagram.sender == Sender::Stranger ? kStrangerAddress : m_deviceAddress;
+  const std::uint16_t port =
+      static_cast<std::uint16_t>(datagram.sender == Sender::WrongPort ? m_port + 1 : m_port);
+  m_observer->Received(address, port, datagram.bytes.data(), datagram.bytes.size(),
+                       datagram.bytes.size(), fate);
 }
 
 }  // namespace orvel::test

@@ -22,6 +22,8 @@
 //     (a real socket would hang there).
 //   - WaitReadable(ms) advances the clock to the next arrival if it falls within ms, else by ms.
 //   - DiscardQueued() drops every datagram that has arrived; later arrivals stay queued.
+//   - With an observer set, sends, strangers' datagrams and discarded ones are reported to it as
+//     the real link reports them.
 
 #include <cstdint>
 #include <deque>
@@ -38,9 +40,10 @@ class ScriptedLink final : public ILink {
  public:
   enum class Sender {
     Device,     // the device's address and service port
-    Stranger,   // another address
-    WrongPort,  // the device's address, another port
+    Stranger,   // another address (10.0.0.99, the device's port)
+    WrongPort,  // the device's address, the next port
   };
+  static constexpr std::uint32_t kStrangerAddress = 0x0A000063;
 
   struct Request {
     std::vector<std::uint8_t> bytes;
@@ -95,6 +98,7 @@ class ScriptedLink final : public ILink {
   };
 
   const Datagram* FirstArrived() const;
+  void Report(const Datagram& datagram, DatagramFate fate);
 
   ScriptedClock& m_clock;
   Responder m_responder;

@@ -1,0 +1,38 @@
+#pragma once
+// orvelctl --log FILE: one JSON object per task, one line each, appended to FILE:
+//   {"time":"2024-05-06T07:08:09Z","tool":"orvelctl 1.0.0","device":"127.0.0.2","port":40000,
+//    "deviceVersion":"1.11","task":"update","file":"new.update","sha256":"9f86...","requests":1412,
+//    "resends":0,"result":"ok","message":""}
+// deviceVersion, file and sha256 are null when there is none; message joins the task's boxes
+// ("caption: text", separated by "; ").
+
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "protocol/packets.h"
+
+namespace orvel::cli {
+
+struct TaskLogEntry {
+  std::time_t time = 0;
+  std::string tool;
+  std::uint32_t device = 0;
+  std::uint16_t port = 0;
+  std::optional<DeviceVersion> deviceVersion;
+  std::string task;
+  std::optional<std::string> file;  // as given on the command line
+  std::optional<std::string> sha256;
+  unsigned long requests = 0;
+  unsigned long resends = 0;
+  bool ok = false;
+  std::string message;
+};
+
+// The entry's JSON line, without the line end.
+std::string TaskLogLine(const TaskLogEntry& entry);
+// Appends the line and a line end to the file; false when that failed.
+bool AppendTaskLog(const std::string& path, const std::string& line);
+
+}  // namespace orvel::cli
