@@ -1,5 +1,6 @@
 #include "sim/options.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -8,23 +9,13 @@
 namespace orvel::sim {
 namespace {
 
-bool ParseUnsigned(const char* text, std::uint64_t max, std::uint64_t& out) {
-  if (*text < '0' || *text > '9') return false;
+// A number in the given base (0: decimal, or hexadecimal after 0x); no sign, no blanks.
+bool ParseUnsigned(const char* text, std::uint64_t max, std::uint64_t& out, int base = 10) {
+  if (!std::isalnum(static_cast<unsigned char>(*text))) return false;
   errno = 0;
   char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 10);
-  if (errno != 0 || *end != '\0' || value > max) return false;
-  out = value;
-  return true;
-}
-
-// A number in decimal or, with 0x, in hexadecimal.
-bool ParseAddress(const char* text, std::uint64_t& out) {
-  if (*text < '0' || *text > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long value = std::strtoull(text, &end, 0);
-  if (errno != 0 || *end != '\0' || value > UINT32_MAX) return false;
+  const unsigned long long value = std::strtoull(text, &end, base);
+  if (errno != 0 || end == text || *end != '\0' || value > max) return false;
   out = value;
   return true;
 }
@@ -126,14 +117,12 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       ok = ParseUnsigned(value, 60000, number);
       options.faults.delayMs = static_cast<unsigned>(number);
     } else if (name == "--delay-only") {
-      char* end = nullptr;
-      const unsigned long code = std::strtoul(value, &end, 16);
-      ok = *value != '\0' && *end == '\0' && code <= 0xFF;
-      options.faults.delayOnly = static_cast<std::uint8_t>(code);
+      ok = ParseUnsigned(value, 0xFF, number, 16);
+      options.faults.delayOnly = static_cast<std::uint8_t>(number);
     } else if (name == "--short-read") {
       probability(options.faults.shortRead);
     } else if (name == "--corrupt-byte") {
-      ok = ParseAddress(value, number);
+      ok = ParseUnsigned(value, UINT32_MAX, number, 0);
       options.faults.corruptAddress = static_cast<std::uint32_t>(number);
     } else if (name == "--silent-after") {
       ok = ParseUnsigned(value, UINT64_MAX, number);

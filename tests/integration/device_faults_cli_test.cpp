@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/sha256.h"
+#include "ctl.h"
 #include "support/package_builder.h"
 #include "support/run_command.h"
 #include "support/scripted_session.h"
@@ -17,18 +18,11 @@ namespace {
 namespace fs = std::filesystem;
 using orvel::test::Bytes;
 using orvel::test::CommandResult;
+using orvel::test::Ctl;
 using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
 using orvel::test::SimProcess;
 using orvel::test::TempFolder;
-
-CommandResult Ctl(const SimProcess& sim, const std::vector<std::string>& command,
-                  const fs::path& workDir) {
-  std::vector<std::string> args{"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
-                                "-i", SimProcess::kToolAddress};
-  args.insert(args.end(), command.begin(), command.end());
-  return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
-}
 
 fs::path WritePackage(const TempFolder& folder, const PackageContents& contents) {
   const fs::path path = folder.path() / "device.update";

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ctl.h"
 #include "support/package_builder.h"
 #include "support/run_command.h"
 #include "support/sim_process.h"
@@ -16,19 +17,12 @@ namespace {
 namespace fs = std::filesystem;
 using orvel::test::Bytes;
 using orvel::test::CommandResult;
+using orvel::test::Ctl;
 using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
 using orvel::test::SimProcess;
 
 constexpr std::size_t kProgramArea = 0x3C000;
-
-CommandResult Ctl(const SimProcess& sim, std::vector<std::string> command,
-                  const fs::path& workDir) {
-  std::vector<std::string> args{"-d", SimProcess::kAddress,    "-p", std::to_string(sim.port()),
-                                "-i", SimProcess::kToolAddress};
-  args.insert(args.end(), command.begin(), command.end());
-  return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
-}
 
 // Command and address of every request in the sim's log, as "01 00180000".
 std::vector<std::string> Requests(const SimProcess& sim) {
