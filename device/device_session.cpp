@@ -1,5 +1,6 @@
 #include "device/device_session.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "device/udp_link.h"
@@ -58,6 +59,10 @@ void CDeviceSession::BeginTask() {
   m_link->BeginTask();
   m_taskWrites.clear();
   m_stats = TaskStats{};
+}
+
+bool CDeviceSession::WroteAt(std::uint32_t address) const {
+  return std::find(m_taskWrites.begin(), m_taskWrites.end(), address) != m_taskWrites.end();
 }
 
 void CDeviceSession::SetTrafficObserver(orvel::ITrafficObserver* observer) {

@@ -9,7 +9,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -110,7 +109,7 @@ class CDeviceSession {
   // previous task.
   void BeginTask();
   // True when this task has sent a Write to address.
-  bool WroteAt(std::uint32_t address) const { return m_taskWrites.count(address) != 0; }
+  bool WroteAt(std::uint32_t address) const;
   // Every datagram sent or received goes to observer too (null: to nobody); it must outlive the
   // session's use of it.
   void SetTrafficObserver(orvel::ITrafficObserver* observer);
@@ -199,7 +198,8 @@ class CDeviceSession {
   std::unique_ptr<orvel::ILink> m_link;
   std::weak_ptr<orvel::ILink> m_lease;
   orvel::ITrafficObserver* m_observer = nullptr;
-  // Addresses of the Write requests of the current task: a late answer to one of them ("OK" and
-  // the address) must not pass for the restart's "OK".
-  std::set<std::uint32_t> m_taskWrites;
+  // Addresses of the Write requests of the current task, in the order sent: a late answer to one of
+  // them ("OK" and the address) must not pass for the restart's "OK". Looked up only when a
+  // restart's answer carries an address, so appending is all a transfer pays.
+  std::vector<std::uint32_t> m_taskWrites;
 };

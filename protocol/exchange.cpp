@@ -82,7 +82,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   }
   // Not between the resends below: a late answer to an earlier send of this request is its answer.
   link.DiscardQueued();
-  if (command == ServiceCommand::Write) m_taskWrites.insert(address);
+  if (command == ServiceCommand::Write) m_taskWrites.push_back(address);
   SendRequest(link, command, length, data, request);
   ++m_stats.requests;
   unsigned sends = 1;
@@ -91,6 +91,9 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   const auto answerLength = static_cast<std::uint16_t>(length + 32);
   for (;;) {
     const std::int64_t tw = m_clock.NowMs();
+    // An answer cannot be there the moment its request has gone: wait for it before the first
+    // look, which spares a transfer two calls into the system per block.
+    m_clock.WaitReadable(link, kPollMs);
     for (;;) {
       const unsigned n = Poll(link, answer.data(), answerLength);
       const double e = Seconds(tw, m_clock.NowMs());
