@@ -115,6 +115,10 @@ bool CDeviceSession::UpdateDevice() {
     if (UseKeptBackup(*this, backupPath)) {
       // Checked before the device is touched; read again below like a new backup.
       LoadFile(backupPath, backup);
+      if (backup.size() != orvel::config::kOldImageSize &&
+          backup.size() != orvel::config::kNewImageSize) {
+        throw CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
+      }
     } else {
       ReadConfigurationToFile(version, backupPath, true, [this, &backupPath] {
         if (!orvel::backup::KeepPreviousBackup(m_tempDir)) {

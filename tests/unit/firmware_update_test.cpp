@@ -500,6 +500,18 @@ TEST_F(KeptBackups, RunAfterAnInterruptedWriteBackWritesTheKeptConfiguration) {
   EXPECT_EQ(desktop.Boxes()[0].style, 0x40u);
 }
 
+TEST_F(KeptBackups, DamagedKeptBackupStopsTheUpdateBeforeTheDeviceIsTouched) {
+  session.m_keptBackup = KeptBackupPolicy::UseKept;
+  ASSERT_TRUE(FailDuringWriteBack());
+  orvel::test::WriteBytes(BackupPath(), Bytes(100, 1));
+  const std::size_t requestsBefore = link->Requests().size();
+  EXPECT_FALSE(Run(ThreeParts(111)));
+  EXPECT_EQ(desktop.Boxes().back().text, L"Размер файла конфигурации не верен.");
+  ASSERT_EQ(link->Requests().size(), requestsBefore + 1);  // the version query only
+  EXPECT_EQ(link->Requests().back().Command(), 0x0E);
+  EXPECT_TRUE(std::filesystem::exists(Marker()));
+}
+
 TEST_F(KeptBackups, PolicyAndDeviceDecideWhetherTheKeptBackupIsUsed) {
   struct Case {
     const char* name;
