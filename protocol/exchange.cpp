@@ -80,8 +80,12 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   if (command == ServiceCommand::PartBlock) {
     PutU16(&request[kHeaderSize + length], BlockSum(data, length));
   }
-  // Not between the resends below: a late answer to an earlier send of this request is its answer.
-  link.DiscardQueued();
+  // What waits on the link before a request goes out cannot be its answer; a bare "OK" would pass
+  // for any, so it is dropped first (not between the resends below: a late answer to an earlier
+  // send of this request is its answer). Read and Write answers carry their address, which the
+  // answer must echo, so nothing queued can pass for theirs: the drop is spared them, and with it
+  // the time it takes under a flood of strangers, which a block transfer pays for every block.
+  if (!HasEcho(command)) link.DiscardQueued();
   if (command == ServiceCommand::Write) m_taskWrites.push_back(address);
   SendRequest(link, command, length, data, request);
   ++m_stats.requests;

@@ -52,13 +52,11 @@ TEST(TrafficReport, EveryDatagramWithWhatBecameOfIt) {
     link.Answer(WithEcho(Bytes(8, 4), address + 256), 3);  // another block's
     link.Answer(WithEcho(Bytes(60, 5), address), 4);       // more than the buffer takes
   });
-  {
-    const auto lease = rig.session.GetLink();
-    rig.link->Answer({'O', 'K'});  // waiting before the request
-    Bytes out(8);
-    rig.session.Exchange(40, *lease, address, ServiceCommand::Read, 8, nullptr, out.data());
-  }
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"<- 2 stale", "-> 10", "<- 12 stranger",
+  const auto lease = rig.session.GetLink();
+  rig.link->Answer({'O', 'K'});  // waiting before the request: a Read answer cannot be so short
+  Bytes out(8);
+  rig.session.Exchange(40, *lease, address, ServiceCommand::Read, 8, nullptr, out.data());
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"-> 10", "<- 2 short", "<- 12 stranger",
                                                       "<- 8 short", "<- 12 wrong echo",
                                                       "<- 64 too long", "-> 10", "<- 12 taken"}));
   EXPECT_EQ(rig.session.m_stats.requests, 1u);
@@ -68,9 +66,10 @@ TEST(TrafficReport, EveryDatagramWithWhatBecameOfIt) {
   recorder.lines.clear();
   orvel::test::ScriptedDevice device(*rig.link);
   device.version = {0, 111};
+  rig.link->Answer({0, 5});  // left over from an earlier query: dropped before the request
   DeviceVersion version;
   rig.session.QueryVersion(version);
-  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"-> 10", "<- 2 taken"}));
+  EXPECT_EQ(recorder.lines, (std::vector<std::string>{"<- 2 stale", "-> 10", "<- 2 taken"}));
   EXPECT_EQ(rig.session.m_stats.requests, 2u);
   EXPECT_EQ(rig.session.m_stats.deviceVersion->number, 111);
 
