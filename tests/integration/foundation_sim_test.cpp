@@ -1,12 +1,7 @@
 // orvel-sim on its own, over real UDP on loopback: what it answers, what it keeps, what it leaves
 // in its state folder, and its faults. A plain socket stands in for the tool.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,97 +13,12 @@
 #include "support/run_command.h"
 #include "support/sim_process.h"
 #include "support/test_files.h"
+#include "support/tool_socket.h"
 
 namespace orvel::test {
 namespace {
 
 namespace p = orvel::protocol;
-
-struct Datagram {
-  Bytes bytes;
-  std::uint16_t fromPort = 0;
-};
-
-// The tool's side: bound to 127.0.0.1 with the device's port, sends to the sim.
-class ToolSocket {
- public:
-  explicit ToolSocket(std::uint16_t port) : m_port(port) {
-    m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in local = Endpoint(SimProcess::kToolAddress, port);
-    if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
-      throw std::runtime_error("cannot bind the tool socket");
-  }
-  ~ToolSocket() { ::close(m_fd); }
-
-  void Send(const Bytes& datagram) {
-    sockaddr_in device = Endpoint(SimProcess::kAddress, m_port);
-    ::sendto(m_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&device),
-             sizeof device);
-  }
-
-  // The next datagram within waitMs, from whatever port.
-  std::optional<Datagram> Receive(int waitMs = 1000) {
-    pollfd fd{m_fd, POLLIN, 0};
-    if (::poll(&fd, 1, waitMs) <= 0) return std::nullopt;
-    Datagram datagram;
-    datagram.bytes.resize(2048);
-    sockaddr_in from{};
-    socklen_t fromSize = sizeof from;
-    const ssize_t n = ::recvfrom(m_fd, datagram.bytes.data(), datagram.bytes.size(), 0,
-                                 reinterpret_cast<sockaddr*>(&from), &fromSize);
-    if (n < 0) return std::nullopt;
-    datagram.bytes.resize(static_cast<std::size_t>(n));
-    datagram.fromPort = ntohs(from.sin_port);
-    return datagram;
-  }
-
-  // Sends and returns the datagrams that arrive until quietMs of quiet (at most 16: the sim sends
-  // no more than 4 for one request).
-  std::vector<Datagram> Ask(const Bytes& request, int quietMs = 150) {
-    Send(request);
-    std::vector<Datagram> all;
-    while (all.size() < 16) {
-      auto datagram = Receive(quietMs);
-      if (!datagram) break;
-      all.push_back(std::move(*datagram));
-    }
-    return all;
-  }
-
- private:
-  static sockaddr_in Endpoint(const char* address, std::uint16_t port) {
-    sockaddr_in endpoint{};
-    endpoint.sin_family = AF_INET;
-    endpoint.sin_port = htons(port);
-    ::inet_pton(AF_INET, address, &endpoint.sin_addr);
-    return endpoint;
-  }
-
-  int m_fd = -1;
-  std::uint16_t m_port;
-};
-
-Bytes Request(ServiceCommand command, std::uint16_t length, std::uint32_t address,
-              const Bytes& data = {}) {
-  Bytes datagram = {p::kMagic0, p::kMagic1, static_cast<std::uint8_t>(command), 0, 0, 0, 0, 0,
-                    0,          0};
-  p::PutU16(datagram.data() + 4, length);
-  p::PutU32(datagram.data() + 6, address);
-  datagram.insert(datagram.end(), data.begin(), data.end());
-  if (command == ServiceCommand::PartBlock) {
-    std::uint16_t sum = 0;
-    for (auto byte : data) sum = static_cast<std::uint16_t>(sum + byte);
-    datagram.push_back(static_cast<std::uint8_t>(sum));
-    datagram.push_back(static_cast<std::uint8_t>(sum >> 8));
-  }
-  return datagram;
-}
-
-Bytes Ok(std::uint32_t address) {
-  Bytes answer = {'O', 'K', 0, 0, 0, 0};
-  p::PutU32(answer.data() + 2, address);
-  return answer;
-}
 
 TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
   SimProcess sim({"--version-number", "111", "--version-kind", "3"});
