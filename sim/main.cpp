@@ -2,9 +2,10 @@
 // from one UDP socket, keeps what it was given in memory, leaves its state in a folder, and can
 // misbehave on purpose (see Usage()).
 //
-// One thread and a plain blocking receive with a short time-out: a request is answered without a
-// reactor's round of its own, and between requests the loop looks at the signals (SIGINT, SIGTERM)
-// and at the answers that --delay holds back. Nothing spins while the device is idle.
+// One thread waiting on the socket for at most the time until the next held-back answer is due: a
+// request is answered without a reactor's round of its own, and between requests the loop looks at
+// the signals (SIGINT, SIGTERM) and at the answers that --delay holds back. Nothing spins while the
+// device is idle.
 
 #include <algorithm>
 #include <boost/asio/io_context.hpp>
@@ -24,8 +25,7 @@
 #ifdef _WIN32
 #include <winsock2.h>
 #else
-#include <sys/socket.h>
-#include <sys/time.h>
+#include <poll.h>
 #endif
 
 #include "sim/device_model.h"
@@ -101,6 +101,7 @@ class Simulator {
     const auto address = asio::ip::make_address_v4(m_options.address);
     m_socket.open(udp::v4());
     m_socket.bind(udp::endpoint(address, m_options.port));
+    m_socket.non_blocking(true);
     // The second socket sends the answers that come from the wrong port, on the same address.
     m_otherSocket.open(udp::v4());
     m_otherSocket.bind(udp::endpoint(address, 0));
@@ -130,10 +131,11 @@ class Simulator {
       }
       int waitMs = kLookMs;
       if (!m_heldBack.empty()) {
-        const auto left = duration_cast<milliseconds>(m_heldBack.front().due - now).count();
-        waitMs = static_cast<int>(std::clamp<long long>(left + 1, 1, kLookMs));
+        // Rounded up: waking before the answer is due would only come round again.
+        const auto left = duration_cast<microseconds>(m_heldBack.front().due - now).count();
+        waitMs = static_cast<int>(std::clamp<long long>((left + 999) / 1000, 0, kLookMs));
       }
-      SetReceiveTimeout(waitMs);
+      if (!WaitReadable(waitMs)) continue;
       const long size = ReceiveOne();
       if (size >= 0) OnDatagram(static_cast<std::size_t>(size));
     }
@@ -143,40 +145,29 @@ class Simulator {
  private:
   static constexpr int kLookMs = 100;
 
-  // The longest a receive blocks, so that the loop comes round to signals and held-back answers.
-  void SetReceiveTimeout(int ms) {
-    if (ms == m_receiveTimeoutMs) return;
-    m_receiveTimeoutMs = ms;
+  // Whether a datagram (or an error) waits on the socket, within ms. A poll rather than a receive
+  // time-out: the poll's timer is as fine as the system can make it, the receive time-out's may be
+  // a whole scheduler tick, too coarse for answers held back a few milliseconds.
+  bool WaitReadable(int ms) {
 #ifdef _WIN32
-    const DWORD value = static_cast<DWORD>(ms);
+    WSAPOLLFD entry{};
+    entry.fd = m_socket.native_handle();
+    entry.events = POLLRDNORM;
+    return ::WSAPoll(&entry, 1, ms) > 0;
 #else
-    timeval value{};
-    value.tv_sec = ms / 1000;
-    value.tv_usec = (ms % 1000) * 1000;
+    pollfd entry{};
+    entry.fd = m_socket.native_handle();
+    entry.events = POLLIN;
+    return ::poll(&entry, 1, ms) > 0;
 #endif
-    ::setsockopt(m_socket.native_handle(), SOL_SOCKET, SO_RCVTIMEO,
-                 reinterpret_cast<const char*>(&value), sizeof value);
   }
 
-  // One datagram into m_buffer and its sender into m_sender; -1 after the time-out, a signal or an
-  // error (a reset reported for an earlier answer on some platforms), none of which stops the
-  // device. The socket's own call, since the library's blocking receive would wait past the
-  // time-out.
+  // One datagram into m_buffer and its sender into m_sender; -1 when none waits or after an error
+  // (a reset reported for an earlier answer on some platforms), neither of which stops the device.
   long ReceiveOne() {
-    udp::endpoint from;
-#ifdef _WIN32
-    int fromSize = static_cast<int>(from.capacity());
-    const int size = ::recvfrom(m_socket.native_handle(), reinterpret_cast<char*>(m_buffer.data()),
-                                static_cast<int>(m_buffer.size()), 0, from.data(), &fromSize);
-#else
-    socklen_t fromSize = static_cast<socklen_t>(from.capacity());
-    const ssize_t size = ::recvfrom(m_socket.native_handle(), m_buffer.data(), m_buffer.size(), 0,
-                                    from.data(), &fromSize);
-#endif
-    if (size < 0) return -1;
-    from.resize(static_cast<std::size_t>(fromSize));
-    m_sender = from;
-    return static_cast<long>(size);
+    boost::system::error_code error;
+    const std::size_t size = m_socket.receive_from(asio::buffer(m_buffer), m_sender, 0, error);
+    return error ? -1 : static_cast<long>(size);
   }
 
   void OnDatagram(std::size_t size) {
@@ -337,7 +328,6 @@ class Simulator {
     std::function<void()> send;
   };
   std::deque<HeldBack> m_heldBack;
-  int m_receiveTimeoutMs = -1;
   bool m_stopping = false;
 };
 
