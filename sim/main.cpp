@@ -1,13 +1,15 @@
-// orvel-sim: a simulated device for the tests and the benchmark. It answers the service requests
-// from one UDP socket, keeps what it was given in memory, leaves its state in a folder, and can
-// misbehave on purpose (see Usage()).
+// orvel-sim: simulated devices for the tests and the benchmark. Each device answers the service
+// requests from its own UDP socket, keeps what it was given in memory, leaves its state in a
+// folder, and can misbehave on purpose (see Usage()).
 //
-// One thread waiting on the socket for at most the time until the next held-back answer is due: a
-// request is answered without a reactor's round of its own, and between requests the loop looks at
-// the signals (SIGINT, SIGTERM) and at the answers that --delay holds back. Nothing spins while the
-// device is idle.
+// One thread per device, each waiting on its own socket for at most the time until its next
+// held-back answer is due: a request is answered without a reactor's round of its own, and one
+// device's held answers, restart or saving never hold up another device. The main thread only
+// waits for SIGINT or SIGTERM and then lets every device save its state. Nothing spins while the
+// devices are idle.
 
 #include <algorithm>
+#include <atomic>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/signal_set.hpp>
@@ -16,11 +18,16 @@
 #include <cstdio>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <random>
+#include <stdexcept>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -28,6 +35,7 @@
 #include <poll.h>
 #endif
 
+#include "common/address_list.h"
 #include "sim/device_model.h"
 #include "sim/options.h"
 #include "sim/state_folder.h"
@@ -52,8 +60,8 @@ struct FaultPlan {
 
 class FaultDice {
  public:
-  explicit FaultDice(const Faults& faults)
-      : m_faults(faults), m_random(faults.seed), m_later(faults.seed ^ 0x9E3779B97F4A7C15u) {}
+  FaultDice(const Faults& faults, std::uint64_t seed)
+      : m_faults(faults), m_random(seed), m_later(seed ^ 0x9E3779B97F4A7C15u) {}
 
   FaultPlan Roll() {
     FaultPlan plan;
@@ -85,49 +93,39 @@ class FaultDice {
 
 class Simulator {
  public:
-  Simulator(asio::io_context& io, const Options& options, DeviceModel& device,
-            const StateFolder& state)
-      : m_io(io),
-        m_options(options),
+  // The sockets belong to io, which may be shared by every device: they are only used with
+  // blocking calls of their own, from this device's thread.
+  Simulator(asio::io_context& io, const Options& options, std::uint32_t address, std::uint64_t seed,
+            DeviceModel& device, const StateFolder& state)
+      : m_options(options),
+        m_address(address),
         m_device(device),
         m_state(state),
         m_socket(io),
         m_otherSocket(io),
-        m_signals(io, SIGINT, SIGTERM),
-        m_dice(options.faults) {}
+        m_dice(options.faults, seed) {}
 
   // Binds both sockets and writes the first state; throws on failure.
   std::uint16_t Start() {
-    const auto address = asio::ip::make_address_v4(m_options.address);
+    const asio::ip::address_v4 address(m_address);
     m_socket.open(udp::v4());
     m_socket.bind(udp::endpoint(address, m_options.port));
     m_socket.non_blocking(true);
     // The second socket sends the answers that come from the wrong port, on the same address.
     m_otherSocket.open(udp::v4());
     m_otherSocket.bind(udp::endpoint(address, 0));
-    m_signals.async_wait([this](const boost::system::error_code& error, int) {
-      if (!error) m_stopping = true;
-    });
     SaveState();
-    const std::uint16_t port = m_socket.local_endpoint().port();
-    m_state.MarkReady(port);
-    return port;
+    return m_socket.local_endpoint().port();
   }
 
-  // Serves requests until SIGINT or SIGTERM, then saves the state.
-  void Run() {
+  // Serves requests until stopping is set, then saves the state.
+  void Run(const std::atomic<bool>& stopping) {
     using namespace std::chrono;
-    auto nextLook = steady_clock::now();
-    while (!m_stopping) {
+    while (!stopping.load(std::memory_order_relaxed)) {
       const auto now = steady_clock::now();
       while (!m_heldBack.empty() && m_heldBack.front().due <= now) {
         m_heldBack.front().send();
         m_heldBack.pop_front();
-      }
-      if (now >= nextLook) {
-        m_io.poll();  // runs the signal handler, if a signal came
-        nextLook = now + milliseconds(kLookMs / 2);
-        if (m_stopping) break;
       }
       int waitMs = kLookMs;
       if (!m_heldBack.empty()) {
@@ -143,6 +141,7 @@ class Simulator {
   }
 
  private:
+  // The longest a device waits before it looks whether it is to stop.
   static constexpr int kLookMs = 100;
 
   // Whether a datagram (or an error) waits on the socket, within ms. A poll rather than a receive
@@ -308,13 +307,12 @@ class Simulator {
     m_otherSocket.close(ignored);
   }
 
-  asio::io_context& m_io;
   const Options& m_options;
+  std::uint32_t m_address;
   DeviceModel& m_device;
   const StateFolder& m_state;
   udp::socket m_socket;
   udp::socket m_otherSocket;
-  asio::signal_set m_signals;
   FaultDice m_dice;
   RequestLog m_log;
   std::array<std::uint8_t, 65536> m_buffer{};
@@ -328,7 +326,6 @@ class Simulator {
     std::function<void()> send;
   };
   std::deque<HeldBack> m_heldBack;
-  bool m_stopping = false;
 };
 
 std::optional<Bytes> ReadFile(const std::string& path) {
@@ -337,6 +334,106 @@ std::optional<Bytes> ReadFile(const std::string& path) {
   Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return std::nullopt;
   return bytes;
+}
+
+// The first device draws from --seed itself, so that a single device repeats what it always did;
+// every further one from a seed of its own, the same in every run.
+std::uint64_t SeedFor(std::uint64_t seed, std::size_t index) {
+  return seed + index * 0x9E3779B97F4A7C15u;
+}
+
+// A single device keeps its state in the folder given; several each in a folder of their own.
+std::filesystem::path StateDirFor(const Options& options, std::size_t index) {
+  const std::filesystem::path dir(options.stateDir);
+  if (options.addresses.size() == 1) return dir;
+  return dir / orvel::FormatIPv4(options.addresses[index]);
+}
+
+// One device with everything it keeps. Held by pointer: the simulator refers to the others.
+struct SiteDevice {
+  SiteDevice(asio::io_context& io, const Options& options, std::size_t index)
+      : model(options.device),
+        state(StateDirFor(options, index)),
+        simulator(io, options, options.addresses[index], SeedFor(options.faults.seed, index), model,
+                  state) {}
+  DeviceModel model;
+  StateFolder state;
+  Simulator simulator;
+};
+
+// Ends the devices' threads on every way out of the run: each saves its state and returns.
+class DeviceThreads {
+ public:
+  explicit DeviceThreads(std::atomic<bool>& stopping) : m_stopping(stopping) {}
+  ~DeviceThreads() {
+    m_stopping = true;
+    for (std::thread& thread : m_threads) thread.join();
+  }
+  DeviceThreads(const DeviceThreads&) = delete;
+  DeviceThreads& operator=(const DeviceThreads&) = delete;
+
+  template <typename Body>
+  void Start(Body body) {
+    m_threads.emplace_back(std::move(body));
+  }
+
+ private:
+  std::atomic<bool>& m_stopping;
+  std::vector<std::thread> m_threads;
+};
+
+// Binds every device, says "ready", and serves until SIGINT or SIGTERM (or a device fails).
+int Serve(const Options& options) {
+  std::optional<Bytes> config;
+  if (options.configFile) {
+    config = ReadFile(*options.configFile);
+    if (!config) {
+      std::fprintf(stderr, "orvel-sim: cannot read %s\n", options.configFile->c_str());
+      return 2;
+    }
+  }
+  asio::io_context io;
+  std::atomic<bool> stopping{false};
+  asio::signal_set signals(io, SIGINT, SIGTERM);
+  signals.async_wait([&stopping](const boost::system::error_code& error, int) {
+    if (!error) stopping = true;
+  });
+
+  std::vector<std::unique_ptr<SiteDevice>> devices;
+  std::uint16_t port = options.port;
+  for (std::size_t index = 0; index < options.addresses.size(); ++index) {
+    SiteDevice& device = *devices.emplace_back(std::make_unique<SiteDevice>(io, options, index));
+    if (options.faults.corruptAddress) device.model.CorruptAt(*options.faults.corruptAddress);
+    if (config && !device.model.LoadConfig(*config) && index == 0) {
+      std::fprintf(stderr, "orvel-sim: %s holds %zu bytes, the configuration area %zu\n",
+                   options.configFile->c_str(), config->size(), device.model.Config().size());
+    }
+    try {
+      port = device.simulator.Start();
+    } catch (const boost::system::system_error& failure) {
+      throw std::runtime_error(orvel::FormatIPv4(options.addresses[index]) + ":" +
+                               std::to_string(options.port) + ": " + failure.what());
+    }
+  }
+  MarkReady(options.stateDir, port);
+
+  std::atomic<bool> failed{false};
+  {
+    DeviceThreads threads(stopping);
+    for (const auto& device : devices) {
+      threads.Start([&stopping, &failed, &io, simulator = &device->simulator] {
+        try {
+          simulator->Run(stopping);
+        } catch (const std::exception& failure) {
+          std::fprintf(stderr, "orvel-sim: %s\n", failure.what());
+          failed = true;
+          io.stop();  // the other devices stop and save too
+        }
+      });
+    }
+    io.run();  // until the signal's handler has run, or a device failed
+  }
+  return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -357,24 +454,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    DeviceModel device(options->device);
-    if (options->faults.corruptAddress) device.CorruptAt(*options->faults.corruptAddress);
-    if (options->configFile) {
-      const auto image = ReadFile(*options->configFile);
-      if (!image) {
-        std::fprintf(stderr, "orvel-sim: cannot read %s\n", options->configFile->c_str());
-        return 2;
-      }
-      if (!device.LoadConfig(*image))
-        std::fprintf(stderr, "orvel-sim: %s holds %zu bytes, the configuration area %zu\n",
-                     options->configFile->c_str(), image->size(), device.Config().size());
-    }
-    const StateFolder state(options->stateDir);
-    asio::io_context io;
-    Simulator simulator(io, *options, device, state);
-    simulator.Start();
-    simulator.Run();
-    return 0;
+    return Serve(*options);
   } catch (const std::exception& failure) {
     std::fprintf(stderr, "orvel-sim: %s\n", failure.what());
     return 1;

@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "common/address_list.h"
+
 namespace orvel::sim {
 namespace {
 
@@ -34,21 +36,28 @@ bool ParseReal(const char* text, double min, double max, double& out) {
 }  // namespace
 
 const char* Usage() {
-  return "usage: orvel-sim --address A.B.C.D --port N --state DIR [options]\n"
+  return "usage: orvel-sim --address ADDRESSES --port N --state DIR [options]\n"
+         "  --address            one address A.B.C.D, or several: a comma list, a range\n"
+         "                       A.B.C.D-A.B.C.D or a network A.B.C.D/N (without its network\n"
+         "                       and broadcast addresses), at most 256 devices; each address\n"
+         "                       is a device of its own on the same port, with its own faults\n"
+         "  --port N             the service port; 0 (a free port) only with one address\n"
          "  --version-number N   answer to Version: major * 100 + minor (0..255, default 111);\n"
          "                       major 0 gives a configuration area of 44660 bytes, else 44916\n"
          "  --version-kind K     the kind byte of that answer (default 0)\n"
          "  --no-version-answer  keep quiet on Version\n"
          "  --config FILE        initial configuration area (default: a pattern)\n"
          "  --restart-silence S  seconds of silence after answering Restart (default 0)\n"
-         "faults, each a probability 0..1 per answer (default 0), drawn from --seed N:\n"
+         "faults, each a probability 0..1 per answer (default 0), drawn from --seed N (the first\n"
+         "device's; device i of a list draws from its own seed derived from N and i):\n"
          "  --drop P             the answer is lost (the request is still carried out)\n"
          "  --duplicate P        the answer goes out twice\n"
          "  --late P             the answer to the previous request goes out first\n"
          "  --wrong-echo P       a Read or Write answer echoes another address\n"
          "  --wrong-port P       the answer comes from another port of the same address\n"
          "  --stranger P         a junk datagram from another port goes out first\n"
-         "  --delay MS           every answer waits MS milliseconds\n"
+         "  --delay MS           every answer waits MS milliseconds (a device's held answers\n"
+         "                       never hold up another device's)\n"
          "  --delay-only C       --delay holds back only the answers to command C (hex, e.g. 05)\n"
          "  --short-read P       a Read answer carries only half the data asked for\n"
          "  --drop-first-version the first answer to Version is lost, later ones go out\n"
@@ -57,8 +66,9 @@ const char* Usage() {
          "                       still answering OK\n"
          "  --silent-after N     requests after the first N get nothing\n"
          "The state folder gets config.bin, program.bin, checksum.bin, parts/, requests.log at\n"
-         "start, after every Restart and on SIGINT/SIGTERM; \"ready\" (the port) is written "
-         "last.\n";
+         "start, after every Restart and on SIGINT/SIGTERM; with several addresses each device\n"
+         "has its own folder DIR/A.B.C.D/. \"ready\" (the port) is written last into DIR, once\n"
+         "every device is bound.\n";
 }
 
 std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
@@ -84,7 +94,14 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     auto probability = [&](double& field) { ok = ParseReal(value, 0.0, 1.0, field); };
 
     if (name == "--address") {
-      options.address = value;
+      std::string listError;
+      const auto devices = ParseAddressList(value, listError, kMaxDevices);
+      if (!devices) {
+        error = "--address: " + listError;
+        return std::nullopt;
+      }
+      options.addresses.clear();
+      for (const DeviceEntry& device : *devices) options.addresses.push_back(device.address);
     } else if (name == "--port") {
       ok = ParseUnsigned(value, 65535, number);
       options.port = static_cast<std::uint16_t>(number);
@@ -139,8 +156,12 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
       return std::nullopt;
     }
   }
-  if (options.address.empty() || !havePort || options.stateDir.empty()) {
+  if (options.addresses.empty() || !havePort || options.stateDir.empty()) {
     error = "--address, --port and --state are required";
+    return std::nullopt;
+  }
+  if (options.port == 0 && options.addresses.size() > 1) {
+    error = "--port 0 (a free port) needs a single address";
     return std::nullopt;
   }
   return options;

@@ -1,9 +1,11 @@
 #pragma once
 // orvel-sim's command line.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/device_model.h"
 
@@ -22,11 +24,14 @@ struct Faults {
   bool dropFirstVersion = false;          // the first answer to Version is lost
   std::optional<std::uint32_t> corruptAddress;  // a write there stores a wrong byte
   std::optional<std::uint64_t> silentAfter;     // requests after this many get nothing
-  std::uint64_t seed = 1;
+  std::uint64_t seed = 1;  // the first device's; each further device derives its own from it
 };
 
+// One process serves at most this many devices, each with its own sockets and thread.
+constexpr std::size_t kMaxDevices = 256;
+
 struct Options {
-  std::string address;
+  std::vector<std::uint32_t> addresses;  // host order; one device on each, all on the same port
   std::uint16_t port = 0;
   std::string stateDir;
   DeviceSettings device;

@@ -5,6 +5,33 @@
 #include <stdexcept>
 
 namespace orvel::sim {
+namespace {
+
+void WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data,
+                     std::size_t size) {
+  std::filesystem::path temporary = path;
+  temporary += ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write " + temporary.string());
+  }
+  std::error_code error;
+  std::filesystem::rename(temporary, path, error);
+  if (error) {
+    // Some file systems refuse to rename over an existing file.
+    std::filesystem::remove(path, error);
+    std::filesystem::rename(temporary, path, error);
+    if (error) throw std::runtime_error("cannot replace " + path.string());
+  }
+}
+
+void WriteAtomically(const std::filesystem::path& path, const std::string& text) {
+  WriteAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace
 
 void RequestLog::Add(std::uint64_t sequence, const Reply& reply, bool answered,
                      const std::string& notes) {
@@ -26,33 +53,8 @@ StateFolder::StateFolder(std::filesystem::path dir) : m_dir(std::move(dir)) {
   std::filesystem::create_directories(m_dir / "parts");
 }
 
-void StateFolder::WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data,
-                                  std::size_t size) const {
-  std::filesystem::path temporary = path;
-  temporary += ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
-    out.close();
-    if (!out) throw std::runtime_error("cannot write " + temporary.string());
-  }
-  std::error_code error;
-  std::filesystem::rename(temporary, path, error);
-  if (error) {
-    // Some file systems refuse to rename over an existing file.
-    std::filesystem::remove(path, error);
-    std::filesystem::rename(temporary, path, error);
-    if (error) throw std::runtime_error("cannot replace " + path.string());
-  }
-}
-
-void StateFolder::WriteAtomically(const std::filesystem::path& path,
-                                  const std::string& text) const {
-  WriteAtomically(path, reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-}
-
 void StateFolder::Save(const DeviceModel& device, const RequestLog& log) const {
-  const auto put = [this](const std::filesystem::path& path, const Bytes& bytes) {
+  const auto put = [](const std::filesystem::path& path, const Bytes& bytes) {
     WriteAtomically(path, bytes.data(), bytes.size());
   };
   put(m_dir / "config.bin", device.Config());
@@ -67,8 +69,8 @@ void StateFolder::Save(const DeviceModel& device, const RequestLog& log) const {
   WriteAtomically(m_dir / "requests.log", log.Text());
 }
 
-void StateFolder::MarkReady(std::uint16_t port) const {
-  WriteAtomically(m_dir / "ready", std::to_string(port));
+void MarkReady(const std::filesystem::path& dir, std::uint16_t port) {
+  WriteAtomically(dir / "ready", std::to_string(port));
 }
 
 }  // namespace orvel::sim

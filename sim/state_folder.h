@@ -6,7 +6,8 @@
 //   parts/part-N.bin  the blocks of update part N, joined in index order
 //   parts/part-N.desc the 20 descriptor bytes of part N
 //   requests.log      one line per request received (see RequestLog)
-//   ready             the bound port, written once, last, after the first save
+// With several devices each has a folder of its own, DIR/A.B.C.D/. The folder given on the command
+// line gets "ready" (the bound port), written once, last, after every device's first save.
 // Every file is replaced whole (temporary file, then rename), so a reader never sees half of one.
 
 #include <cstdint>
@@ -39,14 +40,12 @@ class StateFolder {
 
   // Throws std::runtime_error when a file cannot be written.
   void Save(const DeviceModel& device, const RequestLog& log) const;
-  void MarkReady(std::uint16_t port) const;
 
  private:
-  void WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data,
-                       std::size_t size) const;
-  void WriteAtomically(const std::filesystem::path& path, const std::string& text) const;
-
   std::filesystem::path m_dir;
 };
+
+// Writes dir/ready; throws std::runtime_error when it cannot.
+void MarkReady(const std::filesystem::path& dir, std::uint16_t port);
 
 }  // namespace orvel::sim

@@ -14,6 +14,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "common/address_list.h"
+
 namespace orvel::test {
 namespace {
 
@@ -61,14 +63,33 @@ bool UdpPortFree(const char* address, std::uint16_t port) {
 }
 
 SimProcess::SimProcess(std::vector<std::string> extraArgs, const std::string& simPath) {
+  StartOnFreePort(simPath, extraArgs);
+}
+
+SimProcess::SimProcess(std::vector<std::string> extraArgs, const Site& site,
+                       const std::string& simPath)
+    : m_addresses(site.addresses) {
+  StartOnFreePort(simPath, extraArgs);
+}
+
+void SimProcess::StartOnFreePort(const std::string& simPath,
+                                 const std::vector<std::string>& extraArgs) {
   if (simPath.empty()) throw std::runtime_error("the path of orvel-sim is not known");
   m_stateDir = m_root.path() / "state";
+  std::string error;
+  const auto devices = ParseAddressList(m_addresses, error);
+  if (!devices) throw std::runtime_error("bad device list: " + error);
   std::mt19937 random(static_cast<unsigned>(::getpid()) ^
                       static_cast<unsigned>(Clock::now().time_since_epoch().count()));
+  const auto portFree = [&devices](std::uint16_t port) {
+    for (const DeviceEntry& device : *devices) {
+      if (!UdpPortFree(FormatIPv4(device.address).c_str(), port)) return false;
+    }
+    return UdpPortFree(kToolAddress, port);
+  };
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
     const auto port = static_cast<std::uint16_t>(kFirstPort + random() % kPortCount);
-    if (!UdpPortFree(kAddress, port) || !UdpPortFree(kToolAddress, port)) continue;
-    if (TryStart(simPath, extraArgs, port)) return;
+    if (portFree(port) && TryStart(simPath, extraArgs, port)) return;
   }
   throw std::runtime_error("orvel-sim did not start (" + simPath + ")");
 }
@@ -89,7 +110,7 @@ bool SimProcess::TryStart(const std::string& simPath, const std::vector<std::str
   std::error_code ignored;
   std::filesystem::remove_all(m_stateDir, ignored);
   std::vector<std::string> args = {
-      simPath,   "--address",        kAddress, "--port", std::to_string(port),
+      simPath,   "--address",        m_addresses, "--port", std::to_string(port),
       "--state", m_stateDir.string()};
   args.insert(args.end(), extraArgs.begin(), extraArgs.end());
   std::vector<char*> argv;

@@ -20,6 +20,10 @@
 // outside every known area, "data=XX" the data byte of ProgramStart; the full list of notes is in
 // sim/state_folder.h), ready.
 //
+// SimProcess({...}, SimProcess::Site{"127.0.0.2-127.0.0.5"}) starts one sim with a device on every
+// address of the list (orvel-sim's --address forms), all on one free port; device A.B.C.D keeps its
+// state in stateDir("A.B.C.D").
+//
 // The destructor stops the sim (SIGTERM, then SIGKILL after 5 s) and removes the folder.
 // POSIX only. The sim's path is the compile definition ORVEL_SIM_PATH of the test target.
 
@@ -50,6 +54,11 @@ class SimProcess {
 
   explicit SimProcess(std::vector<std::string> extraArgs = {},
                       const std::string& simPath = ORVEL_TEST_SIM_PATH);
+  struct Site {
+    std::string addresses;
+  };
+  SimProcess(std::vector<std::string> extraArgs, const Site& site,
+             const std::string& simPath = ORVEL_TEST_SIM_PATH);
   // On a given port, as the same device again after an earlier SimProcess on it has stopped.
   SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
              const std::string& simPath = ORVEL_TEST_SIM_PATH);
@@ -59,6 +68,8 @@ class SimProcess {
 
   std::uint16_t port() const { return m_port; }
   const std::filesystem::path& stateDir() const { return m_stateDir; }
+  // The folder of one device of a site.
+  std::filesystem::path stateDir(const std::string& address) const { return m_stateDir / address; }
   bool running() const { return m_pid > 0; }
 
   // The bytes of a file of the state folder (a path relative to it); throws std::runtime_error
@@ -73,9 +84,11 @@ class SimProcess {
   int Stop();
 
  private:
+  void StartOnFreePort(const std::string& simPath, const std::vector<std::string>& extraArgs);
   bool TryStart(const std::string& simPath, const std::vector<std::string>& extraArgs,
                 std::uint16_t port);
 
+  std::string m_addresses = kAddress;  // orvel-sim's --address
   pid_t m_pid = -1;
   int m_exitStatus = 0;
   std::uint16_t m_port = 0;
