@@ -93,8 +93,8 @@ class FaultDice {
 
 class Simulator {
  public:
-  // The sockets belong to io, which may be shared by every device: they are only used with
-  // blocking calls of their own, from this device's thread.
+  // The sockets belong to io, which may be shared by every device and is not run: they are only
+  // used with calls of their own, from this device's thread.
   Simulator(asio::io_context& io, const Options& options, std::uint32_t address, std::uint64_t seed,
             DeviceModel& device, const StateFolder& state)
       : m_options(options),
@@ -392,6 +392,9 @@ int Serve(const Options& options) {
       return 2;
     }
   }
+  // The sockets' context is never run: were it run, every datagram would wake its thread as well
+  // as the device's. The signals have a context of their own, which the main thread runs.
+  asio::io_context sockets;
   asio::io_context io;
   std::atomic<bool> stopping{false};
   asio::signal_set signals(io, SIGINT, SIGTERM);
@@ -402,7 +405,8 @@ int Serve(const Options& options) {
   std::vector<std::unique_ptr<SiteDevice>> devices;
   std::uint16_t port = options.port;
   for (std::size_t index = 0; index < options.addresses.size(); ++index) {
-    SiteDevice& device = *devices.emplace_back(std::make_unique<SiteDevice>(io, options, index));
+    SiteDevice& device =
+        *devices.emplace_back(std::make_unique<SiteDevice>(sockets, options, index));
     if (options.faults.corruptAddress) device.model.CorruptAt(*options.faults.corruptAddress);
     if (config && !device.model.LoadConfig(*config) && index == 0) {
       std::fprintf(stderr, "orvel-sim: %s holds %zu bytes, the configuration area %zu\n",
