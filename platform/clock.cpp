@@ -3,8 +3,6 @@
 #include <chrono>
 #include <thread>
 
-#include "device/link.h"
-
 namespace orvel {
 
 std::int64_t SteadyClock::NowMs() {
@@ -15,7 +13,5 @@ std::int64_t SteadyClock::NowMs() {
 void SteadyClock::SleepMs(unsigned ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
-
-void SteadyClock::WaitReadable(ILink& link, unsigned ms) { link.WaitReadable(ms); }
 
 }  // namespace orvel

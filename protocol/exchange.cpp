@@ -1,5 +1,6 @@
-// The exchange loop and the small operations built on it. Every wait goes through the clock seam;
-// an idle poll waits for the link to become readable for at most kPollMs instead of sleeping blind.
+// The exchange loop and the small operations built on it. Every time-out is measured on the clock
+// seam; an idle poll waits for the link to become readable for at most kPollMs instead of sleeping
+// blind.
 
 #include <algorithm>
 #include <cstring>
@@ -97,13 +98,13 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
     const std::int64_t tw = m_clock.NowMs();
     // An answer cannot be there the moment its request has gone: wait for it before the first
     // look, which spares a transfer two calls into the system per block.
-    m_clock.WaitReadable(link, kPollMs);
+    link.WaitReadable(kPollMs);
     for (;;) {
       const unsigned n = Poll(link, answer.data(), answerLength);
       const double e = Seconds(tw, m_clock.NowMs());
       if (n == 0) {
         if (e > kWindowSeconds) break;
-        m_clock.WaitReadable(link, kPollMs);
+        link.WaitReadable(kPollMs);
         continue;
       }
       const orvel::DatagramFate fate =
@@ -138,7 +139,7 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
       if (ok) ++answers;
     }
     if (Seconds(start, m_clock.NowMs()) > 2 * kWindowSeconds) return;
-    if (n == 0) m_clock.WaitReadable(link, kPollMs);
+    if (n == 0) link.WaitReadable(kPollMs);
   }
 }
 
@@ -196,7 +197,7 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
       const double e = Seconds(tw, m_clock.NowMs());
       if (n == 0) {
         if (e > kWindowSeconds) break;
-        m_clock.WaitReadable(link, kPollMs);
+        link.WaitReadable(kPollMs);
         continue;
       }
       // Whatever the device sent lands in out, as received; only a 2-byte answer ends the wait
@@ -242,6 +243,6 @@ bool CDeviceSession::RestartDevice() {
       acknowledged = acknowledged || (ok && !writeAnswer);
     }
     if (e > kWindowSeconds) return acknowledged;
-    if (n == 0) m_clock.WaitReadable(link, kPollMs);
+    if (n == 0) link.WaitReadable(kPollMs);
   }
 }

@@ -3,8 +3,6 @@
 #include <numeric>
 #include <stdexcept>
 
-#include "scripted_link.h"
-
 namespace orvel::test {
 
 std::int64_t ScriptedClock::NowMs() {
@@ -17,15 +15,6 @@ std::int64_t ScriptedClock::NowMs() {
 void ScriptedClock::SleepMs(unsigned ms) {
   m_sleeps.push_back(ms);
   Advance(ms);
-}
-
-void ScriptedClock::WaitReadable(ILink& link, unsigned ms) {
-  ++m_waitCalls;
-  if (auto* scripted = dynamic_cast<ScriptedLink*>(&link)) {
-    scripted->WaitReadable(ms);
-  } else {
-    Advance(ms);
-  }
 }
 
 void ScriptedClock::AdvanceTo(std::int64_t ms) {

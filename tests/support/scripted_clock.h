@@ -4,9 +4,7 @@
 //
 //   - NowMs() returns the virtual time (starting at StartMs, 1000 by default).
 //   - SleepMs(ms) advances it by ms and records the sleep.
-//   - WaitReadable(link, ms): with a ScriptedLink, advances to the arrival of the link's next
-//     datagram if that comes within ms (at once if one is already waiting), else by ms. With any
-//     other link, advances by ms.
+//   - A ScriptedLink's WaitReadable moves it too (to the next arrival, or by the time waited).
 //
 // Runaway loops are cut short: advancing past LimitMs (1 hour of virtual time by default) or more
 // than MaxNowCalls calls of NowMs throws std::runtime_error, which fails the test instead of
@@ -25,7 +23,6 @@ class ScriptedClock final : public IClock {
 
   std::int64_t NowMs() override;
   void SleepMs(unsigned ms) override;
-  void WaitReadable(ILink& link, unsigned ms) override;
 
   // Moves time forward (never back); throws past the limit.
   void AdvanceTo(std::int64_t ms);
@@ -35,7 +32,6 @@ class ScriptedClock final : public IClock {
   std::int64_t ElapsedMs() const { return m_now - kStartMs; }
   const std::vector<unsigned>& Sleeps() const { return m_sleeps; }
   std::int64_t TotalSleptMs() const;
-  std::size_t WaitCalls() const { return m_waitCalls; }
 
   std::int64_t limitMs = kStartMs + 3'600'000;
   std::uint64_t maxNowCalls = 50'000'000;
@@ -43,7 +39,6 @@ class ScriptedClock final : public IClock {
  private:
   std::int64_t m_now = kStartMs;
   std::uint64_t m_nowCalls = 0;
-  std::size_t m_waitCalls = 0;
   std::vector<unsigned> m_sleeps;
 };
 
