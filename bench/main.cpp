@@ -25,10 +25,10 @@
 #include <vector>
 
 #include "bench/child_process.h"
-#include "common/text.h"
+#include "common/desktop.h"
 #include "device/device_session.h"
 #include "platform/clock.h"
-#include "platform/desktop.h"
+#include "platform/utf8.h"
 #include "protocol/packets.h"
 
 namespace asio = boost::asio;

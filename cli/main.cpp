@@ -26,8 +26,8 @@
 #include "cli/trace.h"
 #include "common/file_io.h"
 #include "common/sha256.h"
-#include "common/text.h"
 #include "platform/clock.h"
+#include "platform/utf8.h"
 
 namespace {
 

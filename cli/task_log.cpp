@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "common/text.h"
+#include "platform/utf8.h"
 
 namespace orvel::cli {
 namespace {

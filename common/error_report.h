@@ -4,25 +4,7 @@
 
 #include <string>
 
-namespace orvel {
-class IDesktop;
-using WindowHandle = void*;
-}  // namespace orvel
-
-// Message-box styles and answers, with the values of the Win32 constants, so that the core can be
-// built and tested without <windows.h>.
-namespace mbox {
-constexpr unsigned kIconError = 0x10;
-constexpr unsigned kIconQuestion = 0x20;
-constexpr unsigned kIconWarning = 0x30;
-constexpr unsigned kIconInformation = 0x40;
-constexpr unsigned kYesNo = 0x04;
-constexpr unsigned kDefButton2 = 0x100;
-constexpr int kOk = 1;
-constexpr int kCancel = 2;
-constexpr int kYes = 6;
-constexpr int kNo = 7;
-}  // namespace mbox
+#include "common/desktop.h"
 
 class CMBoxExeption {
  public:
@@ -31,7 +13,7 @@ class CMBoxExeption {
   // Form 2: as form 1; a non-empty detail is appended after one space.
   CMBoxExeption(const std::wstring& text, const std::wstring& caption, const std::wstring& detail,
                 const unsigned& styleKind);
-  // Form 3: the system's description of an OS error code (FormatMessageW on Windows).
+  // Form 3: the system's description of an OS error code (see platform/system_error.h).
   CMBoxExeption(const unsigned long& systemErrorCode, const std::wstring& caption,
                 const unsigned& styleKind);
 
@@ -47,8 +29,3 @@ class CMBoxExeption {
   std::wstring caption;
   unsigned style;
 };
-
-namespace orvel {
-// The system's own text for an OS error code; empty when it has none.
-std::wstring SystemErrorText(unsigned long code);
-}  // namespace orvel

@@ -8,7 +8,7 @@
 #include <random>
 #include <utility>
 
-#include "common/text.h"
+#include "platform/utf8.h"
 
 #ifdef _WIN32
 #include <fcntl.h>

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "common/desktop.h"
 #include "common/error_report.h"
 #include "device/link.h"
 #include "platform/clock.h"
-#include "platform/desktop.h"
 #include "protocol/packets.h"
 
 class CTaskProgress {

@@ -19,9 +19,9 @@
 #include <cstring>
 #include <exception>
 
+#include "common/desktop.h"
 #include "common/error_report.h"
 #include "common/text.h"
-#include "platform/desktop.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/file_io.h"
-#include "common/text.h"
+#include "platform/utf8.h"
 
 #include <sys/stat.h>
 

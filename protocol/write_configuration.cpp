@@ -2,8 +2,8 @@
 #include <string>
 
 #include "common/file_io.h"
-#include "common/text.h"
 #include "device/device_session.h"
+#include "platform/utf8.h"
 #include "protocol/configuration_image.h"
 
 #ifdef _WIN32

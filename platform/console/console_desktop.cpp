@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "common/text.h"
+#include "platform/utf8.h"
 
 namespace orvel {
 namespace {

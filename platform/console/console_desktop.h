@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "common/desktop.h"
 
 namespace orvel {
 

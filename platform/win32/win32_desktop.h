@@ -3,7 +3,7 @@
 // the progress bar and the status line. Called from the task's worker thread; the window calls are
 // handed to the dialog's thread by the system and waited for.
 
-#include "platform/desktop.h"
+#include "common/desktop.h"
 
 namespace orvel {
 

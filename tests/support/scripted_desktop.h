@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/desktop.h"
+#include "common/desktop.h"
 
 namespace orvel::test {
 

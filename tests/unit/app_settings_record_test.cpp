@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/settings_record.h"
-#include "common/text.h"
+#include "platform/utf8.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/file_io.h"
-#include "common/text.h"
+#include "platform/utf8.h"
 #include "support/test_files.h"
 
 namespace {

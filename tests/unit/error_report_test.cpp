@@ -6,6 +6,8 @@
 
 #include "common/error_report.h"
 #include "common/text.h"
+#include "platform/system_error.h"
+#include "platform/utf8.h"
 #include "support/scripted_desktop.h"
 
 namespace {

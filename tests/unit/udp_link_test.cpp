@@ -8,9 +8,9 @@
 #include <chrono>
 #include <thread>
 
-#include "common/text.h"
 #include "device/device_session.h"
 #include "device/udp_link.h"
+#include "platform/utf8.h"
 #include "support/scripted_desktop.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "common/text.h"
+#include "platform/utf8.h"
 #include "support/package_builder.h"
 #include "support/scripted_device.h"
 #include "support/scripted_session.h"

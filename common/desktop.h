@@ -7,9 +7,25 @@
 #include <optional>
 #include <string>
 
-#include "common/error_report.h"
+// Message-box styles and answers, with the values of the Win32 constants, so that the core can be
+// built and tested without <windows.h>.
+namespace mbox {
+constexpr unsigned kIconError = 0x10;
+constexpr unsigned kIconQuestion = 0x20;
+constexpr unsigned kIconWarning = 0x30;
+constexpr unsigned kIconInformation = 0x40;
+constexpr unsigned kYesNo = 0x04;
+constexpr unsigned kDefButton2 = 0x100;
+constexpr int kOk = 1;
+constexpr int kCancel = 2;
+constexpr int kYes = 6;
+constexpr int kNo = 7;
+}  // namespace mbox
 
 namespace orvel {
+
+// A window of the desktop (an HWND on Windows); null for none.
+using WindowHandle = void*;
 
 struct FileChoice {
   bool save = false;               // save dialog (true) or open dialog (false)
