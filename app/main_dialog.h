@@ -9,9 +9,9 @@
 #include "app/framework/message_loop.h"
 #include "app/framework/update_ui.h"
 #include "app/res/resource.h"
+#include "app/win32_desktop.h"
 #include "device/device_session.h"
 #include "platform/clock.h"
-#include "platform/win32/win32_desktop.h"
 
 class CMainDlg : public fw::CDialogImpl<CMainDlg, fw::CWindow>,
                  public fw::CUpdateUI<CMainDlg>,

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/console_desktop.h"
 #include "device/device_session.h"
-#include "platform/console/console_desktop.h"
 
 namespace orvel::cli {
 

@@ -1,6 +1,6 @@
 // The console side of the desktop seam: what orvelctl prints and how it answers questions.
 
-#include "platform/console/console_desktop.h"
+#include "cli/console_desktop.h"
 
 #include <gtest/gtest.h>
 

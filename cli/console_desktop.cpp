@@ -1,4 +1,4 @@
-#include "platform/console/console_desktop.h"
+#include "cli/console_desktop.h"
 
 #include <cstring>
 

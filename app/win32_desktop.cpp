@@ -1,4 +1,4 @@
-#include "platform/win32/win32_desktop.h"
+#include "app/win32_desktop.h"
 
 #include <windows.h>
 
