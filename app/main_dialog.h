@@ -10,8 +10,8 @@
 #include "app/framework/update_ui.h"
 #include "app/res/resource.h"
 #include "app/win32_desktop.h"
-#include "device/device_session.h"
 #include "platform/clock.h"
+#include "session/device_session.h"
 
 class CMainDlg : public fw::CDialogImpl<CMainDlg, fw::CWindow>,
                  public fw::CUpdateUI<CMainDlg>,

@@ -26,10 +26,10 @@
 
 #include "bench/child_process.h"
 #include "common/desktop.h"
-#include "device/device_session.h"
 #include "platform/clock.h"
 #include "platform/utf8.h"
 #include "protocol/packets.h"
+#include "session/device_session.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;

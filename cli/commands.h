@@ -7,7 +7,7 @@
 #include <string>
 
 #include "cli/console_desktop.h"
-#include "device/device_session.h"
+#include "session/device_session.h"
 
 namespace orvel::cli {
 

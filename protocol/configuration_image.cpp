@@ -6,7 +6,7 @@
 #include <array>
 #include <cstring>
 
-#include "device/device_session.h"
+#include "common/error_report.h"
 
 namespace {
 
@@ -37,7 +37,9 @@ void ConvertRecord(const std::uint8_t* oldRecord, std::uint8_t* newRecord) {
 
 }  // namespace
 
-bool CDeviceSession::ConvertConfiguration(Bytes& old, Bytes& out) {
+namespace orvel::config {
+
+void ConvertConfiguration(std::vector<std::uint8_t>& old, std::vector<std::uint8_t>& out) {
   // Callers convert only images of the older size; anything else would be read past its end.
   if (old.size() != kOldImageSize) {
     throw CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
@@ -55,16 +57,17 @@ bool CDeviceSession::ConvertConfiguration(Bytes& old, Bytes& out) {
   out.assign(kNewImageSize, 0);
   std::copy(records.begin(), records.end(), out.begin());
   std::copy(old.begin() + kOldRecordArea, old.end(), out.begin() + kOldRecordArea + kLayoutShift);
-  return true;
 }
 
-void CDeviceSession::PatchEventNames(std::uint8_t* table) {
+void PatchEventNames(std::uint8_t* table) {
   for (const BuiltInEventName& name : kBuiltInEventNames) {
     std::memcpy(table + std::size_t{name.code} * kEventNameSlotSize, name.slot, kEventNameSlotSize);
   }
 }
 
-void CDeviceSession::PatchEventLists(std::uint8_t* table) {
+void PatchEventLists(std::uint8_t* table) {
   const auto image = BuiltInEventListImage();
   std::memcpy(table, image.data(), image.size());
 }
+
+}  // namespace orvel::config

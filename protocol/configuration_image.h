@@ -5,6 +5,8 @@
 // new bytes.
 
 #include <cstddef>
+#include <cstdint>
+#include <vector>
 
 #include "protocol/event_tables.h"
 
@@ -29,5 +31,14 @@ constexpr std::size_t kNewEventListsOffset = kOldEventListsOffset + kLayoutShift
 static_assert(kOldEventListsOffset + kEventListTableSize == kOldImageSize);
 static_assert(kNewEventListsOffset + kEventListTableSize == kNewImageSize);
 static_assert(kOldEventNamesOffset + kEventNameTableSize == kOldEventListsOffset);
+
+// The older image converted into the newer layout, into out. Its event tables are patched in old
+// itself first (see below), so the result carries them. An image of any other size than the older
+// layout's is refused with the wrong-size box, and neither argument changes then.
+void ConvertConfiguration(std::vector<std::uint8_t>& old, std::vector<std::uint8_t>& out);
+// The built-in event names over their slots of an event-name table (the others keep theirs).
+void PatchEventNames(std::uint8_t* table);
+// The built-in event-list table over a whole event-list table.
+void PatchEventLists(std::uint8_t* table);
 
 }  // namespace orvel::config

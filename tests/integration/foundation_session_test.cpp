@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "device/device_session.h"
 #include "platform/clock.h"
+#include "session/device_session.h"
 #include "support/scripted_desktop.h"
 #include "support/sim_process.h"
 

@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "device/device_session.h"
 #include "platform/clock.h"
+#include "session/device_session.h"
 #include "support/run_command.h"
 #include "support/scripted_desktop.h"
 #include "support/sim_process.h"

@@ -10,10 +10,10 @@
 
 #include <memory>
 
-#include "device/device_session.h"
 #include "scripted_clock.h"
 #include "scripted_desktop.h"
 #include "scripted_link.h"
+#include "session/device_session.h"
 
 namespace orvel::test {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "device/device_session.h"
 #include "protocol/configuration_image.h"
 #include "protocol/event_tables.h"
+#include "session/device_session.h"
 #include "support/scripted_session.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "device/device_session.h"
+#include "session/device_session.h"
 #include "support/package_builder.h"
 #include "support/scripted_clock.h"
 #include "support/scripted_desktop.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "device/device_session.h"
 #include "protocol/event_tables.h"
+#include "session/device_session.h"
 #include "support/scripted_session.h"
 
 namespace {

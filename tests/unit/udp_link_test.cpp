@@ -8,9 +8,9 @@
 #include <chrono>
 #include <thread>
 
-#include "device/device_session.h"
 #include "device/udp_link.h"
 #include "platform/utf8.h"
+#include "session/device_session.h"
 #include "support/scripted_desktop.h"
 
 namespace {

@@ -2,7 +2,7 @@
 // The one object through which everything that touches the device runs: the connection values of
 // the current task, the link and its lease, the device memory map, the progress reporter and the
 // window handles a task talks to the user through. Every task operation is one of its methods;
-// their bodies live in protocol/ and firmware/.
+// their bodies live in this folder, one file per task (the exchange primitives in exchange.cpp).
 
 #include <array>
 #include <cstdint>
@@ -14,47 +14,11 @@
 
 #include "common/desktop.h"
 #include "common/error_report.h"
+#include "device/leased_link.h"
 #include "device/link.h"
 #include "platform/clock.h"
 #include "protocol/packets.h"
-
-class CTaskProgress {
- public:
-  explicit CTaskProgress(orvel::IDesktop& desktop) : m_desktop(desktop) {}
-
-  void Attach(orvel::WindowHandle bar);
-  void Reset(std::uint16_t max);
-  void ResetPercent() { Reset(100); }
-  void SetPos(std::uint16_t pos);
-  void Step(std::uint16_t delta);
-
-  std::uint16_t Pos() const { return m_pos; }
-
- private:
-  friend class ProgressShare;
-
-  orvel::IDesktop& m_desktop;
-  orvel::WindowHandle m_hBar = nullptr;
-  std::uint16_t m_pos = 0;
-  // The part of the bar's percent that SetPos's 0..100 stands for (see ProgressShare).
-  std::uint16_t m_shareFrom = 0;
-  std::uint16_t m_shareTo = 100;
-};
-
-// While it lives, SetPos(0..100) on the progress covers only from..to percent of what it covered
-// before: a task that does two transfers (a write and its read-back) shares the bar between them.
-class ProgressShare {
- public:
-  ProgressShare(CTaskProgress& progress, unsigned from, unsigned to);
-  ~ProgressShare();
-  ProgressShare(const ProgressShare&) = delete;
-  ProgressShare& operator=(const ProgressShare&) = delete;
-
- private:
-  CTaskProgress& m_progress;
-  std::uint16_t m_savedFrom;
-  std::uint16_t m_savedTo;
-};
+#include "session/task_progress.h"
 
 struct MemoryMap {
   std::uint32_t configAddress = 0x147A0;
@@ -90,7 +54,7 @@ enum class KeptBackupPolicy {
 
 class CDeviceSession {
  public:
-  using Lease = std::shared_ptr<orvel::ILink>;
+  using Lease = orvel::LeasedLink::Lease;
   using Bytes = std::vector<std::uint8_t>;
 
   // The real session: a CUDPAsio link.
@@ -102,7 +66,7 @@ class CDeviceSession {
   CDeviceSession(const CDeviceSession&) = delete;
   CDeviceSession& operator=(const CDeviceSession&) = delete;
 
-  // --- link (device/) ---
+  // --- link (device_session.cpp) ---
   Lease GetLink();
   // Called once before every task, after the connection values are set (the dialog's
   // PrepareConnection, orvelctl before its command): forgets what the session noted during the
@@ -114,7 +78,7 @@ class CDeviceSession {
   // session's use of it.
   void SetTrafficObserver(orvel::ITrafficObserver* observer);
 
-  // --- exchange primitives (protocol/exchange.cpp) ---
+  // --- exchange primitives (exchange.cpp; read_back.cpp) ---
   void Exchange(const std::uint16_t& timeLimit, orvel::ILink& link, std::uint32_t address,
                 ServiceCommand command, std::uint16_t length, const std::uint8_t* data,
                 std::uint8_t* out);
@@ -133,7 +97,7 @@ class CDeviceSession {
   // verification box naming the lowest differing address and the number of differing bytes.
   void VerifyWritten(const std::vector<WrittenRegion>& regions, const bool& suppressProgress);
 
-  // --- configuration (protocol/) ---
+  // --- configuration (read_configuration.cpp, write_configuration.cpp) ---
   bool ReadConfiguration();
   // beforeReplace, when given, runs once the area has been read, just before the file at path is
   // replaced; what it throws stops the task there.
@@ -152,7 +116,7 @@ class CDeviceSession {
   void PatchEventNames(std::uint8_t* table);
   void PatchEventLists(std::uint8_t* table);
 
-  // --- firmware (firmware/) ---
+  // --- firmware (write_program.cpp, update_device.cpp) ---
   bool WriteProgram();
   void TransferProgram(const Bytes& image, const bool& suppressProgress);
   void BeginProgramWrite();
@@ -168,7 +132,7 @@ class CDeviceSession {
 
   orvel::IDesktop& Desktop() { return m_desktop; }
   orvel::IClock& Clock() { return m_clock; }
-  orvel::ILink& Link() { return *m_link; }
+  orvel::ILink& Link() { return m_link.Link(); }
 
   // Fields, as the task runner and the tasks use them.
   orvel::WindowHandle m_hOwner = nullptr;
@@ -195,8 +159,7 @@ class CDeviceSession {
   void ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
                     orvel::DatagramFate fate);
 
-  std::unique_ptr<orvel::ILink> m_link;
-  std::weak_ptr<orvel::ILink> m_lease;
+  orvel::LeasedLink m_link;
   orvel::ITrafficObserver* m_observer = nullptr;
   // Addresses of the Write requests of the current task, in the order sent: a late answer to one of
   // them ("OK" and the address) must not pass for the restart's "OK". Looked up only when a

@@ -7,10 +7,10 @@
 #include <limits>
 #include <string>
 
-#include "device/device_session.h"
 #include "firmware/backup_store.h"
 #include "firmware/update_package.h"
 #include "protocol/configuration_image.h"
+#include "session/device_session.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/file_io.h"
-#include "device/device_session.h"
+#include "session/device_session.h"
 
 namespace {
 

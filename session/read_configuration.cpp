@@ -2,8 +2,8 @@
 #include <string>
 
 #include "common/file_io.h"
-#include "device/device_session.h"
 #include "protocol/configuration_image.h"
+#include "session/device_session.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "device/device_session.h"
+#include "session/device_session.h"
 
 namespace {
 
@@ -158,8 +158,8 @@ void CDeviceSession::ReadRegion(std::uint32_t address, int size, std::uint8_t* o
                                 const bool& suppressProgress) {
   for (int done = 0; done < size;) {
     const int n = std::min(size - done, static_cast<int>(kMaxData));
-    Exchange(m_timeLimit, *m_link, address + static_cast<std::uint32_t>(done), ServiceCommand::Read,
-             static_cast<std::uint16_t>(n), nullptr, out + done);
+    Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
+             ServiceCommand::Read, static_cast<std::uint16_t>(n), nullptr, out + done);
     done += n;
     if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));
   }
@@ -169,7 +169,7 @@ void CDeviceSession::WriteRegion(std::uint32_t address, const std::uint8_t* data
                                  const bool& suppressProgress) {
   for (int done = 0; done < size;) {
     const int n = std::min(size - done, static_cast<int>(kMaxData));
-    Exchange(m_timeLimit, *m_link, address + static_cast<std::uint32_t>(done),
+    Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
              ServiceCommand::Write, static_cast<std::uint16_t>(n), data + done, nullptr);
     done += n;
     if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));

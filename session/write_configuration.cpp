@@ -2,9 +2,9 @@
 #include <string>
 
 #include "common/file_io.h"
-#include "device/device_session.h"
 #include "platform/utf8.h"
 #include "protocol/configuration_image.h"
+#include "session/device_session.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -128,3 +128,13 @@ std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
 #endif
   return out;
 }
+
+// The layout conversion is a rule of the configuration image, kept apart from the session.
+bool CDeviceSession::ConvertConfiguration(Bytes& old, Bytes& out) {
+  orvel::config::ConvertConfiguration(old, out);
+  return true;
+}
+
+void CDeviceSession::PatchEventNames(std::uint8_t* table) { orvel::config::PatchEventNames(table); }
+
+void CDeviceSession::PatchEventLists(std::uint8_t* table) { orvel::config::PatchEventLists(table); }

@@ -1,0 +1,39 @@
+#include "session/device_session.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "device/udp_link.h"
+
+CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock)
+    : CDeviceSession(desktop, clock, std::make_unique<CUDPAsio>(desktop)) {}
+
+CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock,
+                               std::unique_ptr<orvel::ILink> link)
+    : m_progress(desktop), m_desktop(desktop), m_clock(clock), m_link(std::move(link)) {}
+
+CDeviceSession::~CDeviceSession() = default;
+
+void CDeviceSession::BeginTask() {
+  m_link.Link().BeginTask();
+  m_taskWrites.clear();
+  m_stats = TaskStats{};
+}
+
+bool CDeviceSession::WroteAt(std::uint32_t address) const {
+  return std::find(m_taskWrites.begin(), m_taskWrites.end(), address) != m_taskWrites.end();
+}
+
+void CDeviceSession::SetTrafficObserver(orvel::ITrafficObserver* observer) {
+  m_observer = observer;
+  m_link.Link().SetObserver(observer);
+}
+
+void CDeviceSession::ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
+                                  orvel::DatagramFate fate) {
+  if (m_observer) m_observer->Received(m_deviceAddress, m_port, data, shown, size, fate);
+}
+
+CDeviceSession::Lease CDeviceSession::GetLink() {
+  return m_link.Acquire(m_deviceAddress, m_port, m_localAddress);
+}

@@ -1,0 +1,29 @@
+// Read-back verification: the regions a task wrote are read again and compared byte for byte.
+#include "protocol/read_back.h"
+#include "session/device_session.h"
+
+void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
+                                   const bool& suppressProgress) {
+  const Lease lease = GetLink();
+  std::size_t total = 0;
+  for (const WrittenRegion& region : regions) total += region.size;
+  const auto percent = [total](std::size_t done) {
+    return total == 0 ? 100u : static_cast<unsigned>(done * 100 / total);
+  };
+
+  orvel::protocol::ReadBackMismatch mismatch;
+  Bytes read;
+  std::size_t done = 0;
+  for (const WrittenRegion& region : regions) {
+    read.assign(region.size, 0);
+    {
+      // Each region moves the bar in proportion to its size.
+      ProgressShare share(m_progress, percent(done), percent(done + region.size));
+      ReadRegion(region.address, static_cast<int>(region.size), read.data(), suppressProgress);
+    }
+    orvel::protocol::CompareReadBack(region.address, region.data, read.data(), region.size,
+                                     mismatch);
+    done += region.size;
+  }
+  if (mismatch.count != 0) throw orvel::protocol::ReadBackFailed(mismatch);
+}
