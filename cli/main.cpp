@@ -12,21 +12,14 @@
 #include <string_view>
 #include <vector>
 
-#ifdef _WIN32
-#include <io.h>
-#include <windows.h>
-#else
-#include <signal.h>
-#include <unistd.h>
-#endif
-
 #include "app/settings_record.h"
 #include "cli/commands.h"
 #include "cli/task_log.h"
 #include "cli/trace.h"
-#include "common/file_io.h"
 #include "common/sha256.h"
 #include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/file_io.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -247,58 +240,6 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
   return 0;
 }
 
-bool IsTerminal(std::FILE* stream) {
-#ifdef _WIN32
-  return _isatty(_fileno(stream)) != 0;
-#else
-  return ::isatty(::fileno(stream)) != 0;
-#endif
-}
-
-// A path from the command line as the wide string that the tasks open.
-std::wstring WidePath(const std::string& path) {
-#ifdef _WIN32
-  const int size =
-      ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), wide.data(), size);
-  return wide;
-#else
-  // The bytes as given, even when they are no UTF-8: they go back to the system unchanged.
-  return orvel::PathFromBytes(path);
-#endif
-}
-
-// SIGINT and SIGTERM (Ctrl+C, a closed console) end the process, but not before the temporary file
-// of an output still being written is gone.
-#ifdef _WIN32
-BOOL WINAPI OnConsoleStop(DWORD) {
-  orvel::RemovePendingTemporaryFile();
-  return FALSE;  // the default handler ends the process
-}
-
-void RemoveTemporaryFilesOnStop() { ::SetConsoleCtrlHandler(OnConsoleStop, TRUE); }
-#else
-extern "C" void OnStopSignal(int signal) {
-  orvel::RemovePendingTemporaryFile();
-  // The handler was reset to the default action when it ran: end as the signal would have.
-  ::raise(signal);
-}
-
-void RemoveTemporaryFilesOnStop() {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    ::sigaction(signal, &action, &previous);
-    // A signal ignored by whoever started us (a background job's SIGINT) stays ignored.
-    if (previous.sa_handler == SIG_IGN) ::sigaction(signal, &previous, nullptr);
-  }
-}
-#endif
-
 // Everything written to standard output must have arrived there: a result that was lost (a full
 // disk, a closed pipe) is a failure, not a success.
 int ResultsWritten(int status) {
@@ -327,7 +268,7 @@ void LogTask(const Arguments& arguments, const CDeviceSession& session,
   entry.file = arguments.file;
   // Standard input is gone and standard output cannot be read back.
   if (arguments.file && *arguments.file != "-")
-    entry.sha256 = FileDigest(WidePath(*arguments.file));
+    entry.sha256 = FileDigest(orvel::PathFromArgument(*arguments.file));
   entry.requests = session.m_stats.requests;
   entry.resends = session.m_stats.resends;
   entry.ok = status == 0;
@@ -335,7 +276,8 @@ void LogTask(const Arguments& arguments, const CDeviceSession& session,
     if (!entry.message.empty()) entry.message += "; ";
     entry.message += orvel::ToUtf8(caption) + ": " + orvel::ToUtf8(text);
   }
-  if (!orvel::cli::AppendTaskLog(*arguments.log, orvel::cli::TaskLogLine(entry))) {
+  if (!orvel::cli::AppendTaskLog(orvel::PathFromArgument(*arguments.log),
+                                 orvel::cli::TaskLogLine(entry))) {
     std::fprintf(stderr, "orvelctl: cannot append to the log %s\n", arguments.log->c_str());
   }
 }
@@ -343,7 +285,7 @@ void LogTask(const Arguments& arguments, const CDeviceSession& session,
 int RunCommand(const Arguments& arguments, CDeviceSession& session,
                orvel::ConsoleDesktop& desktop) {
   orvel::cli::CliContext context{session, desktop, std::nullopt};
-  if (arguments.file) context.file = WidePath(*arguments.file);
+  if (arguments.file) context.file = orvel::PathFromArgument(*arguments.file);
   try {
     return arguments.command->run(context);
   } catch (const CMBoxExeption& box) {
@@ -357,8 +299,8 @@ int RunCommand(const Arguments& arguments, CDeviceSession& session,
 int Run(const Arguments& arguments) {
   orvel::ConsoleDesktop::Options options;
   // The trace's lines would break a progress line drawn between them.
-  options.errIsTerminal = IsTerminal(stderr) && !arguments.trace;
-  options.inIsTerminal = IsTerminal(stdin);
+  options.errIsTerminal = orvel::IsTerminal(stderr) && !arguments.trace;
+  options.inIsTerminal = orvel::IsTerminal(stdin);
   options.retries = arguments.retries;
   orvel::ConsoleDesktop desktop(options);
   orvel::SteadyClock clock;
@@ -397,6 +339,6 @@ int main(int argc, char** argv) {
     std::printf("orvelctl %s\n", kToolVersion);
     return ResultsWritten(0);
   }
-  RemoveTemporaryFilesOnStop();
+  orvel::RemovePendingTemporaryFileOnStop();
   return ResultsWritten(Run(arguments));
 }

@@ -1,8 +1,9 @@
 #include "cli/task_log.h"
 
 #include <cstdio>
-#include <memory>
 
+#include "platform/clock.h"
+#include "platform/file_io.h"
 #include "platform/utf8.h"
 
 namespace orvel::cli {
@@ -40,12 +41,7 @@ std::string Json(const std::string& text) {
 std::string Json(const std::optional<std::string>& text) { return text ? Json(*text) : "null"; }
 
 std::string UtcTime(std::time_t time) {
-  std::tm utc{};
-#ifdef _WIN32
-  gmtime_s(&utc, &time);
-#else
-  gmtime_r(&time, &utc);
-#endif
+  const std::tm utc = UtcCalendar(time);
   char text[96];
   std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900,
                 utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
@@ -79,11 +75,8 @@ std::string TaskLogLine(const TaskLogEntry& e) {
   return line + "}";
 }
 
-bool AppendTaskLog(const std::string& path, const std::string& line) {
-  struct Closer {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-  };
-  std::unique_ptr<std::FILE, Closer> file(std::fopen(path.c_str(), "ab"));
+bool AppendTaskLog(const std::wstring& path, const std::string& line) {
+  FileHandle file = OpenFile(path, L"ab");
   if (!file) return false;
   const bool written = std::fprintf(file.get(), "%s\n", line.c_str()) >= 0;
   return std::fclose(file.release()) == 0 && written;

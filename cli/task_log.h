@@ -33,6 +33,6 @@ struct TaskLogEntry {
 // The entry's JSON line, without the line end.
 std::string TaskLogLine(const TaskLogEntry& entry);
 // Appends the line and a line end to the file; false when that failed.
-bool AppendTaskLog(const std::string& path, const std::string& line);
+bool AppendTaskLog(const std::wstring& path, const std::string& line);
 
 }  // namespace orvel::cli

@@ -5,15 +5,6 @@
 #include <boost/asio/socket_base.hpp>
 #include <boost/system/system_error.hpp>
 
-#ifndef _WIN32
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
-#include <cerrno>
-#endif
-
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -22,6 +13,7 @@
 #include "common/desktop.h"
 #include "common/error_report.h"
 #include "common/text.h"
+#include "platform/socket.h"
 
 namespace {
 
@@ -40,70 +32,23 @@ udp::endpoint Endpoint(std::uint32_t address, std::uint16_t port) {
   return udp::endpoint(asio::ip::address_v4(address), port);
 }
 
-// Takes (and so clears) an error that the platform parked on the socket after an earlier datagram,
-// such as an ICMP "port unreachable" for a request to a device that is not listening. Left pending
-// it would fail the next send and keep the socket polling as ready forever; for the exchange it is
-// simply a request that went unanswered.
-void ClearPendingError(udp::socket& socket) {
-  int error = 0;
-#ifdef _WIN32
-  int size = sizeof error;
-  ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error),
-               &size);
-#else
-  socklen_t size = sizeof error;
-  ::getsockopt(socket.native_handle(), SOL_SOCKET, SO_ERROR, &error, &size);
-#endif
-}
-
-// True when a datagram (not merely an error) is waiting to be read.
-bool HasQueuedDatagram(udp::socket& socket) {
-#ifdef _WIN32
-  WSAPOLLFD entry{};
-  entry.fd = socket.native_handle();
-  entry.events = POLLRDNORM;
-  return ::WSAPoll(&entry, 1, 0) > 0 && (entry.revents & POLLRDNORM);
-#else
-  pollfd entry{};
-  entry.fd = socket.native_handle();
-  entry.events = POLLIN;
-  return ::poll(&entry, 1, 0) > 0 && (entry.revents & POLLIN);
-#endif
-}
-
 // One datagram into buffer (at most size bytes) with its sender; returns the datagram's full size,
-// which is larger than size when it did not fit (and the rest of it is gone). Native calls, so that
-// the sender is known for a datagram that did not fit too: Linux reports the real size when asked
-// with MSG_TRUNC, Windows fails the call with WSAEMSGSIZE but still names the sender.
+// which is larger than size when it did not fit (and the rest of it is gone).
 std::size_t ReceiveFrom(udp::socket& socket, std::uint8_t* buffer, std::size_t size,
                         udp::endpoint& sender) {
-  sockaddr_in from{};
-#ifdef _WIN32
-  int fromSize = sizeof from;
-  const int n =
-      ::recvfrom(socket.native_handle(), reinterpret_cast<char*>(buffer), static_cast<int>(size), 0,
-                 reinterpret_cast<sockaddr*>(&from), &fromSize);
-  const int error = n < 0 ? ::WSAGetLastError() : 0;
-  const bool tooLong = error == WSAEMSGSIZE;
-#else
-  socklen_t fromSize = sizeof from;
-  ssize_t n;
-  do {
-    n = ::recvfrom(socket.native_handle(), buffer, size, MSG_TRUNC,
-                   reinterpret_cast<sockaddr*>(&from), &fromSize);
-  } while (n < 0 && errno == EINTR);
-  const int error = n < 0 ? errno : 0;
-  const bool tooLong = false;
-#endif
-  if (error != 0 && !tooLong) {
+  const orvel::net::ReceivedDatagram received =
+      orvel::net::ReceiveFrom(socket.native_handle(), buffer, size);
+  if (received.error != 0) {
     throw boost::system::system_error(
-        boost::system::error_code(error, asio::error::get_system_category()), "receive_from");
+        boost::system::error_code(received.error, asio::error::get_system_category()),
+        "receive_from");
   }
-  sender =
-      from.sin_family == AF_INET
-          ? udp::endpoint(asio::ip::address_v4(ntohl(from.sin_addr.s_addr)), ntohs(from.sin_port))
-          : udp::endpoint();
-  return tooLong ? size + 1 : static_cast<std::size_t>(n);
+  sender = Endpoint(received.senderAddress, received.senderPort);
+  return received.size;
+}
+
+bool HasQueuedDatagram(udp::socket& socket) {
+  return orvel::net::HasQueuedDatagram(socket.native_handle());
 }
 
 // The most datagrams DiscardQueued takes before a request goes out.
@@ -137,18 +82,11 @@ bool CUDPAsio::Connect() {
     const udp::endpoint local =
         m_localAddress != 0 ? Endpoint(m_localAddress, m_port) : udp::endpoint(udp::v4(), m_port);
     // The port is never shared: a second tool on the same interface and port would take answers
-    // meant for this one. Linux refuses the second bind as long as neither socket asks for reuse;
-    // Windows lets a socket with SO_REUSEADDR take over a bound port unless the first one holds it
-    // exclusively.
-#ifdef _WIN32
-    const BOOL exclusive = TRUE;
-    if (::setsockopt(m_socket->native_handle(), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
-                     reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+    // meant for this one.
+    if (const int error = orvel::net::HoldPortExclusively(m_socket->native_handle())) {
       throw boost::system::system_error(
-          boost::system::error_code(::WSAGetLastError(), asio::error::get_system_category()),
-          "set_option");
+          boost::system::error_code(error, asio::error::get_system_category()), "set_option");
     }
-#endif
     m_socket->set_option(asio::ip::multicast::enable_loopback(true));
     m_socket->set_option(asio::ip::multicast::hops(1));
     m_socket->bind(local);
@@ -254,19 +192,7 @@ unsigned CUDPAsio::Receive(std::uint8_t* buffer, std::uint16_t length) {
 }
 
 void CUDPAsio::WaitReadable(unsigned ms) {
-  if (!m_socket) return;
-#ifdef _WIN32
-  WSAPOLLFD entry{};
-  entry.fd = m_socket->native_handle();
-  entry.events = POLLRDNORM;
-  const bool failed = ::WSAPoll(&entry, 1, static_cast<INT>(ms)) > 0 && (entry.revents & POLLERR);
-#else
-  pollfd entry{};
-  entry.fd = m_socket->native_handle();
-  entry.events = POLLIN;
-  const bool failed = ::poll(&entry, 1, static_cast<int>(ms)) > 0 && (entry.revents & POLLERR);
-#endif
-  if (failed) ClearPendingError(*m_socket);
+  if (m_socket) orvel::net::WaitReadable(m_socket->native_handle(), ms);
 }
 
 void CUDPAsio::DiscardQueued() {

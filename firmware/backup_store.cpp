@@ -4,33 +4,14 @@
 #include <ctime>
 #include <vector>
 
-#include "common/file_io.h"
-#include "platform/utf8.h"
-
-#include <sys/stat.h>
+#include "platform/clock.h"
+#include "platform/file_io.h"
 
 namespace orvel::backup {
 namespace {
 
-// The file's modification time; nothing when it does not exist.
-std::optional<std::time_t> ModifiedAt(const std::wstring& path) {
-#ifdef _WIN32
-  struct _stat64 info {};
-  if (_wstat64(path.c_str(), &info) != 0) return std::nullopt;
-#else
-  struct stat info {};
-  if (stat(ToUtf8(path).c_str(), &info) != 0) return std::nullopt;
-#endif
-  return static_cast<std::time_t>(info.st_mtime);
-}
-
 std::wstring Stamp(std::time_t time) {
-  std::tm local{};
-#ifdef _WIN32
-  localtime_s(&local, &time);
-#else
-  localtime_r(&time, &local);
-#endif
+  const std::tm local = LocalCalendar(time);
   wchar_t text[32];
   std::swprintf(text, 32, L"%04d%02d%02d-%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1,
                 local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
@@ -87,12 +68,6 @@ bool WriteMarker(const std::wstring& folder, const DeviceEndpoint& device) {
                              text.size()) == WriteStatus::Ok;
 }
 
-void RemoveMarker(const std::wstring& folder) {
-#ifdef _WIN32
-  _wremove((folder + kMarkerName).c_str());
-#else
-  std::remove(ToUtf8(folder + kMarkerName).c_str());
-#endif
-}
+void RemoveMarker(const std::wstring& folder) { RemoveFile(folder + kMarkerName); }
 
 }  // namespace orvel::backup

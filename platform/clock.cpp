@@ -14,4 +14,24 @@ void SteadyClock::SleepMs(unsigned ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+std::tm UtcCalendar(std::time_t time) {
+  std::tm fields{};
+#ifdef _WIN32
+  gmtime_s(&fields, &time);
+#else
+  gmtime_r(&time, &fields);
+#endif
+  return fields;
+}
+
+std::tm LocalCalendar(std::time_t time) {
+  std::tm fields{};
+#ifdef _WIN32
+  localtime_s(&fields, &time);
+#else
+  localtime_r(&time, &fields);
+#endif
+  return fields;
+}
+
 }  // namespace orvel

@@ -4,6 +4,7 @@
 // (ILink::WaitReadable): a scripted link moves its scripted clock itself.
 
 #include <cstdint>
+#include <ctime>
 
 namespace orvel {
 
@@ -21,5 +22,9 @@ class SteadyClock final : public IClock {
   std::int64_t NowMs() override;
   void SleepMs(unsigned ms) override;
 };
+
+// The calendar fields of a moment, in UTC and in the local time zone.
+std::tm UtcCalendar(std::time_t time);
+std::tm LocalCalendar(std::time_t time);
 
 }  // namespace orvel

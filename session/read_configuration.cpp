@@ -1,7 +1,7 @@
 // The read-configuration task: the device's configuration area, copied into a file.
 #include <string>
 
-#include "common/file_io.h"
+#include "platform/file_io.h"
 #include "protocol/configuration_image.h"
 #include "session/device_session.h"
 

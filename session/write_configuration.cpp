@@ -1,18 +1,9 @@
 // The write-configuration task, and the file and folder helpers that the device update shares.
 #include <string>
 
-#include "common/file_io.h"
-#include "platform/utf8.h"
+#include "platform/file_io.h"
 #include "protocol/configuration_image.h"
 #include "session/device_session.h"
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-
-#include <cerrno>
-#endif
 
 namespace {
 
@@ -105,27 +96,10 @@ bool CDeviceSession::LoadFile(const std::wstring& path, Bytes& out, std::uint64_
 }
 
 std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
-#ifdef _WIN32
-  out = m_workDir + L"Temp\\";
-  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
-  if (!CreateDirectoryW(out.c_str(), &attributes)) {
-    const unsigned long error = GetLastError();
-    if (error != 0 && error != ERROR_ALREADY_EXISTS) {
-      throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp",
-                          mbox::kIconInformation);
-    }
+  out = m_workDir + L"Temp" + orvel::kFolderSeparator;
+  if (const unsigned long error = orvel::CreateFolder(out)) {
+    throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp", mbox::kIconInformation);
   }
-#else
-  // A backslash is no separator here.
-  out = m_workDir + L"Temp/";
-  if (mkdir(orvel::PathToBytes(out).c_str(), 0777) != 0) {
-    const unsigned long error = static_cast<unsigned long>(errno);
-    if (error != 0 && error != EEXIST) {
-      throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp",
-                          mbox::kIconInformation);
-    }
-  }
-#endif
   return out;
 }
 

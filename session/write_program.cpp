@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "common/file_io.h"
+#include "platform/file_io.h"
 #include "session/device_session.h"
 
 namespace {

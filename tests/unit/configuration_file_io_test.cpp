@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "common/file_io.h"
+#include "platform/file_io.h"
 #include "platform/utf8.h"
 #include "support/test_files.h"
 

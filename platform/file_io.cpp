@@ -1,4 +1,4 @@
-#include "common/file_io.h"
+#include "platform/file_io.h"
 
 #include <algorithm>
 #include <atomic>
@@ -71,6 +71,17 @@ bool Replace(const PathString& from, const PathString& to) {
   return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 void Remove(const PathChar* path) { DeleteFileW(path); }
+unsigned long MakeFolder(const PathString& path) {
+  SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), nullptr, FALSE};
+  if (CreateDirectoryW(path.c_str(), &attributes)) return 0;
+  const unsigned long error = GetLastError();
+  return error == ERROR_ALREADY_EXISTS ? 0 : error;
+}
+std::optional<std::time_t> ModificationTime(const PathString& path) {
+  struct _stat64 info {};
+  if (_wstat64(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::time_t>(info.st_mtime);
+}
 bool IsSeparator(PathChar c) { return c == L'\\' || c == L'/'; }
 PathString Widen(const std::string& ascii) { return PathString(ascii.begin(), ascii.end()); }
 #else
@@ -147,6 +158,16 @@ bool Replace(const PathString& from, const PathString& to) {
   return std::rename(from.c_str(), to.c_str()) == 0;
 }
 void Remove(const PathChar* path) { unlink(path); }
+unsigned long MakeFolder(const PathString& path) {
+  if (mkdir(path.c_str(), 0777) == 0) return 0;
+  const int error = errno;
+  return error == EEXIST ? 0 : static_cast<unsigned long>(error);
+}
+std::optional<std::time_t> ModificationTime(const PathString& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return std::nullopt;
+  return static_cast<std::time_t>(info.st_mtime);
+}
 #endif
 
 PathString FolderOf(const PathString& path) {
@@ -338,6 +359,14 @@ WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* 
   OutputFile file(target);
   return file.Commit(data, size);
 }
+
+unsigned long CreateFolder(const std::wstring& path) { return MakeFolder(NativePath(path)); }
+
+std::optional<std::time_t> ModifiedAt(const std::wstring& path) {
+  return ModificationTime(NativePath(path));
+}
+
+void RemoveFile(const std::wstring& path) { Remove(NativePath(path).c_str()); }
 
 void RemovePendingTemporaryFile() noexcept {
   if (g_pendingState.load() == 2) Remove(g_pendingPath);

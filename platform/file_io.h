@@ -7,8 +7,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,5 +87,19 @@ WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* 
 // Removes the temporary file of the OutputFile that is still pending, if any. Only
 // async-signal-safe calls: meant for the handlers of the signals that stop a program.
 void RemovePendingTemporaryFile() noexcept;
+
+// The character that ends a folder's name in a path the system takes.
+#ifdef _WIN32
+inline constexpr wchar_t kFolderSeparator = L'\\';
+#else
+inline constexpr wchar_t kFolderSeparator = L'/';
+#endif
+
+// Creates a folder: 0 when it was created or was there already, else the system's error code.
+unsigned long CreateFolder(const std::wstring& path);
+// The file's modification time; nothing when there is no file.
+std::optional<std::time_t> ModifiedAt(const std::wstring& path);
+// Removes a file, if there is one.
+void RemoveFile(const std::wstring& path);
 
 }  // namespace orvel

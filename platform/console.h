@@ -1,0 +1,24 @@
+#pragma once
+// What a command-line program meets of its system: terminals, arguments that name files, and the
+// signals (or console events) that stop it.
+
+#include <cstdio>
+#include <string>
+
+namespace orvel {
+
+// True when the stream is a terminal (a console on Windows).
+bool IsTerminal(std::FILE* stream);
+
+// A command-line argument that names a file, as the wide path that the tasks open: the bytes as
+// given on POSIX systems, even when they are no UTF-8 (they go back to the system unchanged); the
+// argument in the ANSI code page on Windows.
+std::wstring PathFromArgument(const std::string& argument);
+
+// From now on, SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C and the closing of the console) end
+// the process as they would have, but not before the pending temporary file of an output (see
+// RemovePendingTemporaryFile) is gone. A signal ignored by whoever started the process stays
+// ignored.
+void RemovePendingTemporaryFileOnStop();
+
+}  // namespace orvel

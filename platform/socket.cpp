@@ -1,0 +1,113 @@
+#include "platform/socket.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#endif
+
+namespace orvel::net {
+namespace {
+
+#ifdef _WIN32
+SOCKET Handle(NativeSocket socket) { return static_cast<SOCKET>(socket); }
+#else
+int Handle(NativeSocket socket) { return socket; }
+#endif
+
+struct Readiness {
+  bool readable = false;  // a datagram is waiting
+  bool failed = false;    // an error is parked on the socket
+};
+
+// What the socket has to offer within ms milliseconds.
+Readiness Poll(NativeSocket socket, int ms) {
+  Readiness readiness;
+#ifdef _WIN32
+  WSAPOLLFD entry{};
+  entry.fd = Handle(socket);
+  entry.events = POLLRDNORM;
+  if (::WSAPoll(&entry, 1, ms) <= 0) return readiness;
+  readiness.readable = (entry.revents & POLLRDNORM) != 0;
+#else
+  pollfd entry{};
+  entry.fd = Handle(socket);
+  entry.events = POLLIN;
+  if (::poll(&entry, 1, ms) <= 0) return readiness;
+  readiness.readable = (entry.revents & POLLIN) != 0;
+#endif
+  readiness.failed = (entry.revents & POLLERR) != 0;
+  return readiness;
+}
+
+void ClearPendingError(NativeSocket socket) {
+  int error = 0;
+#ifdef _WIN32
+  int size = sizeof error;
+  ::getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size);
+#else
+  socklen_t size = sizeof error;
+  ::getsockopt(Handle(socket), SOL_SOCKET, SO_ERROR, &error, &size);
+#endif
+}
+
+}  // namespace
+
+bool HasQueuedDatagram(NativeSocket socket) { return Poll(socket, 0).readable; }
+
+void WaitReadable(NativeSocket socket, unsigned ms) {
+  if (Poll(socket, static_cast<int>(ms)).failed) ClearPendingError(socket);
+}
+
+// Native calls, so that the sender is known for a datagram that did not fit too: Linux reports the
+// real size when asked with MSG_TRUNC, Windows fails the call with WSAEMSGSIZE but still names the
+// sender.
+ReceivedDatagram ReceiveFrom(NativeSocket socket, std::uint8_t* buffer, std::size_t size) {
+  ReceivedDatagram received;
+  sockaddr_in from{};
+#ifdef _WIN32
+  int fromSize = sizeof from;
+  const int n = ::recvfrom(Handle(socket), reinterpret_cast<char*>(buffer), static_cast<int>(size),
+                           0, reinterpret_cast<sockaddr*>(&from), &fromSize);
+  const int error = n < 0 ? ::WSAGetLastError() : 0;
+  const bool tooLong = error == WSAEMSGSIZE;
+#else
+  socklen_t fromSize = sizeof from;
+  ssize_t n;
+  do {
+    n = ::recvfrom(Handle(socket), buffer, size, MSG_TRUNC, reinterpret_cast<sockaddr*>(&from),
+                   &fromSize);
+  } while (n < 0 && errno == EINTR);
+  const int error = n < 0 ? errno : 0;
+  const bool tooLong = false;
+#endif
+  if (error != 0 && !tooLong) {
+    received.error = error;
+    return received;
+  }
+  if (from.sin_family == AF_INET) {
+    received.senderAddress = ntohl(from.sin_addr.s_addr);
+    received.senderPort = ntohs(from.sin_port);
+  }
+  received.size = tooLong ? size + 1 : static_cast<std::size_t>(n);
+  return received;
+}
+
+int HoldPortExclusively([[maybe_unused]] NativeSocket socket) {
+#ifdef _WIN32
+  const BOOL exclusive = TRUE;
+  if (::setsockopt(Handle(socket), SOL_SOCKET, SO_EXCLUSIVEADDRUSE,
+                   reinterpret_cast<const char*>(&exclusive), sizeof exclusive) != 0) {
+    return ::WSAGetLastError();
+  }
+#endif
+  return 0;
+}
+
+}  // namespace orvel::net
