@@ -15,9 +15,8 @@
 #include <string>
 
 #include "app/main_dialog.h"
-#include "app/port_text.h"
-#include "app/settings.h"
-#include "app/settings_record.h"
+#include "app/rules/port_text.h"
+#include "app/rules/settings_record.h"
 #include "app/window_text.h"
 
 namespace {
@@ -30,7 +29,7 @@ using File = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 void CMainDlg::LoadSettings() {
-  if (File file{::_wfopen(kSettingsFileName, L"rt")}) {
+  if (File file{::_wfopen(orvel::app::kSettingsFileName, L"rt")}) {
     // The record is read across line ends as formatted input would read it (white space, line
     // ends included, may stand before any number); a few lines are plenty for one short record.
     std::wstring text;
@@ -61,7 +60,7 @@ void CMainDlg::SaveSettings() {
   record.address = orvel::app::ParseDottedFields(WindowText(m_hAddress, 15));
   record.port = orvel::app::PortFromText(WindowText(m_hPort, 5));
 
-  File file{::_wfopen(kSettingsFileName, L"wt")};
+  File file{::_wfopen(orvel::app::kSettingsFileName, L"wt")};
   if (!file) return;  // silently not updated
   std::fputws(orvel::app::FormatSettingsRecord(record).c_str(), file.get());
 }

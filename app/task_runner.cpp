@@ -9,8 +9,8 @@
 #include <string>
 
 #include "app/main_dialog.h"
-#include "app/port_text.h"
-#include "app/settings_record.h"
+#include "app/rules/port_text.h"
+#include "app/rules/settings_record.h"
 #include "app/task_runner.h"
 #include "app/window_text.h"
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/settings_record.h"
+#include "app/rules/settings_record.h"
 #include "cli/commands.h"
 #include "cli/task_log.h"
 #include "cli/trace.h"
@@ -126,7 +126,7 @@ std::optional<unsigned long> ParseNumber(std::string_view text, unsigned long ma
 // file is not opened at all and counts as missing.
 bool ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint16_t>& port) {
   std::vector<std::uint8_t> bytes;
-  switch (orvel::ReadWholeFile(L"Settings.ini", bytes, 4096)) {
+  switch (orvel::ReadWholeFile(orvel::app::kSettingsFileName, bytes, 4096)) {
     case orvel::ReadStatus::Ok:
       break;
     case orvel::ReadStatus::TooLarge:

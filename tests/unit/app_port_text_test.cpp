@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/port_text.h"
+#include "app/rules/port_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <array>
 #include <string>
 
-#include "app/settings_record.h"
+#include "app/rules/settings_record.h"
 #include "platform/utf8.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "app/settings_record.h"
+#include "app/rules/settings_record.h"
 
 #include <algorithm>
 #include <cwctype>

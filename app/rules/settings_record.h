@@ -9,6 +9,9 @@
 
 namespace orvel::app {
 
+// Where the connection settings persist: one record in the current directory.
+inline constexpr wchar_t kSettingsFileName[] = L"Settings.ini";
+
 // a.b.c.d:port, every field an unsigned 16-bit number as the file holds it (not yet cut to bytes).
 struct SettingsRecord {
   std::array<std::uint16_t, 4> address{};

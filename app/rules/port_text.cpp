@@ -1,4 +1,4 @@
-#include "app/port_text.h"
+#include "app/rules/port_text.h"
 
 #include <cwchar>
 
