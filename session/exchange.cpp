@@ -6,11 +6,14 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "protocol/exchange_rules.h"
 #include "session/device_session.h"
 
 namespace {
 
 using namespace orvel::protocol;
+using orvel::exchange::HasEcho;
+using orvel::exchange::IsOk;
 
 constexpr double kWindowSeconds = kWindowMs / 1000.0;
 // How often the version is asked for before a silent device counts as 0.00.
@@ -19,8 +22,6 @@ constexpr unsigned kVersionRequests = 3;
 double Seconds(std::int64_t fromMs, std::int64_t toMs) {
   return static_cast<double>(toMs - fromMs) / 1000.0;
 }
-
-bool IsOk(const std::uint8_t* answer) { return answer[0] == 'O' && answer[1] == 'K'; }
 
 CMBoxExeption NoAnswer() {
   return CMBoxExeption(
@@ -31,31 +32,6 @@ CMBoxExeption NoAnswer() {
 // Polls once: the size of a datagram taken from the device, 0 when none was waiting.
 unsigned Poll(orvel::ILink& link, std::uint8_t* buffer, std::uint16_t length) {
   return link.Available() >= 2 ? link.Receive(buffer, length) : 0;
-}
-
-bool HasEcho(ServiceCommand command) {
-  return command == ServiceCommand::Read || command == ServiceCommand::Write;
-}
-
-// What a datagram of n bytes from the device is to a request; answerLength bytes of it are in
-// answer.
-orvel::DatagramFate Judge(ServiceCommand command, std::uint32_t address, std::uint16_t length,
-                          const std::uint8_t* answer, unsigned n, std::uint16_t answerLength) {
-  using orvel::DatagramFate;
-  switch (command) {
-    case ServiceCommand::Read:
-      // The echo must lie within the bytes delivered, behind the whole block: a shorter answer
-      // would leave part of the block unread.
-      if (n > answerLength) return DatagramFate::TooLong;
-      if (n < length + 4u) return DatagramFate::Short;
-      return GetU32(&answer[n - 4]) == address ? DatagramFate::Taken : DatagramFate::WrongEcho;
-    case ServiceCommand::Write:
-      if (n < 2 || !IsOk(answer)) return DatagramFate::Ignored;
-      if (n < 6) return DatagramFate::Short;
-      return GetU32(&answer[2]) == address ? DatagramFate::Taken : DatagramFate::WrongEcho;
-    default:
-      return n >= 2 && IsOk(answer) ? DatagramFate::Taken : DatagramFate::Ignored;
-  }
 }
 
 }  // namespace
@@ -108,7 +84,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
         continue;
       }
       const orvel::DatagramFate fate =
-          Judge(command, address, length, answer.data(), n, answerLength);
+          orvel::exchange::JudgeAnswer(command, address, length, answer.data(), n, answerLength);
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
       if (fate == orvel::DatagramFate::Taken) {
         // Never more than the block asked for: a longer answer's surplus is dropped.
@@ -133,7 +109,7 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
   for (unsigned answers = 1; answers < sends;) {
     const unsigned n = Poll(link, answer.data(), answerLength);
     if (n > 0) {
-      const bool ok = n >= 2 && IsOk(answer.data());
+      const bool ok = IsOk(answer.data(), n);
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n,
                    ok ? orvel::DatagramFate::Stale : orvel::DatagramFate::Ignored);
       if (ok) ++answers;
@@ -143,17 +119,6 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
   }
 }
 
-namespace {
-
-// Percent done for progress: done / (size / 100), or a plain percentage for regions below 100
-// bytes, where that step would be 0.
-std::uint16_t ProgressOf(int done, int size) {
-  const int step = size / 100;
-  return static_cast<std::uint16_t>(step != 0 ? done / step : done * 100 / size);
-}
-
-}  // namespace
-
 void CDeviceSession::ReadRegion(std::uint32_t address, int size, std::uint8_t* out,
                                 const bool& suppressProgress) {
   for (int done = 0; done < size;) {
@@ -161,7 +126,7 @@ void CDeviceSession::ReadRegion(std::uint32_t address, int size, std::uint8_t* o
     Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
              ServiceCommand::Read, static_cast<std::uint16_t>(n), nullptr, out + done);
     done += n;
-    if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));
+    if (!suppressProgress) m_progress.SetPos(orvel::exchange::RegionProgress(done, size));
   }
 }
 
@@ -172,7 +137,7 @@ void CDeviceSession::WriteRegion(std::uint32_t address, const std::uint8_t* data
     Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
              ServiceCommand::Write, static_cast<std::uint16_t>(n), data + done, nullptr);
     done += n;
-    if (!suppressProgress) m_progress.SetPos(ProgressOf(done, size));
+    if (!suppressProgress) m_progress.SetPos(orvel::exchange::RegionProgress(done, size));
   }
 }
 
@@ -232,7 +197,7 @@ bool CDeviceSession::RestartDevice() {
     const unsigned n = Poll(link, answer.data(), static_cast<std::uint16_t>(answer.size()));
     const double e = Seconds(t0, m_clock.NowMs());
     if (n > 0) {
-      const bool ok = n >= 2 && IsOk(answer.data());
+      const bool ok = IsOk(answer.data(), n);
       const bool writeAnswer = ok && n == 6 && WroteAt(GetU32(&answer[2]));
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answer.size()), n,
                    writeAnswer ? orvel::DatagramFate::Stale

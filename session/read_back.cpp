@@ -1,5 +1,6 @@
 // Read-back verification: the regions a task wrote are read again and compared byte for byte.
 #include "protocol/read_back.h"
+#include "protocol/exchange_rules.h"
 #include "session/device_session.h"
 
 void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
@@ -7,9 +8,7 @@ void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
   const Lease lease = GetLink();
   std::size_t total = 0;
   for (const WrittenRegion& region : regions) total += region.size;
-  const auto percent = [total](std::size_t done) {
-    return total == 0 ? 100u : static_cast<unsigned>(done * 100 / total);
-  };
+  const auto percent = [total](std::size_t done) { return orvel::exchange::ShareOf(done, total); };
 
   orvel::protocol::ReadBackMismatch mismatch;
   Bytes read;

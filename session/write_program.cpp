@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/file_io.h"
+#include "protocol/exchange_rules.h"
 #include "session/device_session.h"
 
 namespace {
@@ -74,11 +75,7 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
     const std::uint8_t* block = image.data() + offset;
     Exchange(m_timeLimit, *lease, m_memoryMap.programBase + static_cast<std::uint32_t>(offset),
              ServiceCommand::Write, static_cast<std::uint16_t>(length), block, nullptr);
-    if (!suppressProgress) {
-      // 9.6 = 960 blocks of a full image / 100.
-      const double percent = static_cast<double>(offset / kBlockSize) / 9.6;
-      m_progress.SetPos(static_cast<std::uint16_t>(static_cast<long long>(percent)));
-    }
+    if (!suppressProgress) m_progress.SetPos(orvel::exchange::ProgramProgress(offset / kBlockSize));
   }
 
   const auto word = ChecksumWord(image);

@@ -173,9 +173,8 @@ TEST(ConfigurationRead, BackupReadLeavesTheBarAlone) {
 // --- write --------------------------------------------------------------------------------------
 
 Bytes Converted(Bytes image) {
-  ScriptedSession scratch;
   Bytes out;
-  scratch.session.ConvertConfiguration(image, out);
+  orvel::config::ConvertConfiguration(image, out);
   return out;
 }
 

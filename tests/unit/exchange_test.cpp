@@ -98,18 +98,6 @@ TEST(Exchange, WriteNeedsOkAndTheEchoedAddress) {
   EXPECT_EQ(rig.link->Queued(), 0u);
 }
 
-TEST(Exchange, PartBlockAcceptsOkWhateverFollows) {
-  for (const Bytes& answer :
-       {Bytes{'O', 'K'}, Bytes{'O', 'K', 0x06, 0x00}, Bytes{'O', 'K', 9, 9, 9}}) {
-    ScriptedSession rig;
-    rig.link->SetResponder(
-        [&](const ScriptedLink::Request&, ScriptedLink& link) { link.Answer(answer); });
-    const std::uint8_t data[] = {1, 2, 3};
-    RunExchange(rig, 2, ServiceCommand::PartBlock, 3, data, nullptr);
-    EXPECT_EQ(rig.link->Requests().size(), 1u) << answer.size();
-  }
-}
-
 TEST(Exchange, AnswerToTheThirdSendIsAcceptedSilently) {
   ScriptedSession rig;
   rig.link->SetResponder([](const ScriptedLink::Request& request, ScriptedLink& link) {
@@ -357,15 +345,6 @@ TEST(Region, SizeZeroSendsAndReportsNothing) {
   rig.session.WriteRegion(0x147A0, nullptr, 0, false);
   EXPECT_TRUE(rig.link->Requests().empty());
   EXPECT_TRUE(rig.desktop.ProgressCalls().empty());
-}
-
-TEST(Region, SmallRegionReportsPlainPercentInsteadOfDividingByZero) {
-  ScriptedSession rig;
-  ScriptedDevice device(*rig.link);
-  const auto lease = rig.session.GetLink();
-  Bytes out(40);
-  rig.session.ReadRegion(0x10, 40, out.data(), false);
-  EXPECT_EQ(rig.desktop.ProgressPositions(), (std::vector<std::uint16_t>{100}));
 }
 
 TEST(Version, SilentDeviceIsAskedThreeTimesThenGivesZeroWithoutAMessage) {
