@@ -28,6 +28,7 @@
 #include "common/desktop.h"
 #include "platform/clock.h"
 #include "platform/utf8.h"
+#include "protocol/memory_map.h"
 #include "protocol/packets.h"
 #include "session/device_session.h"
 
@@ -39,8 +40,10 @@ namespace {
 
 constexpr const char* kDeviceAddress = "127.0.0.2";
 constexpr const char* kToolAddress = "127.0.0.1";
-constexpr std::uint32_t kProgramBase = 0x180000;
-constexpr int kRegionSize = 0x3C000 + 4;  // the image and its checksum word: 960 x 256 + 4
+using orvel::memory::kProgramBase;
+using orvel::memory::kProgramSize;
+// The image and its checksum word: 960 x 256 + 4.
+constexpr int kRegionSize = static_cast<int>(kProgramSize) + 4;
 
 // Boxes go to stderr; a box during the run means the run failed.
 class BenchDesktop final : public orvel::IDesktop {
@@ -211,8 +214,8 @@ int main(int argc, char** argv) {
       std::ifstream log(state / "requests.log");
       for (std::string line; std::getline(log, line);) ++simRequests;
     }
-    const bool verified = clean && SameFile(state / "program.bin", image.data(), 0x3C000) &&
-                          SameFile(state / "checksum.bin", image.data() + 0x3C000, 4);
+    const bool verified = clean && SameFile(state / "program.bin", image.data(), kProgramSize) &&
+                          SameFile(state / "checksum.bin", image.data() + kProgramSize, 4);
     std::error_code ignored;
     std::filesystem::remove_all(state, ignored);
 

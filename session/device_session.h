@@ -17,14 +17,18 @@
 #include "device/leased_link.h"
 #include "device/link.h"
 #include "platform/clock.h"
+#include "protocol/memory_map.h"
 #include "protocol/packets.h"
 #include "session/task_progress.h"
 
+// The device's memory as the current task uses it; the configuration size is chosen by the
+// device's version (SelectConfigurationSize).
 struct MemoryMap {
-  std::uint32_t configAddress = 0x147A0;
+  std::uint32_t configAddress = orvel::memory::kConfigAddress;
   std::uint32_t configSize = 0;
-  std::uint32_t programSize = 0x3C000;
-  std::uint32_t programBase = 0x180000;
+  std::uint32_t programSize = orvel::memory::kProgramSize;
+  std::uint32_t programBase = orvel::memory::kProgramBase;
+  std::uint32_t checksumAddress = orvel::memory::kChecksumAddress;
 };
 
 struct UpdatePackage;

@@ -60,12 +60,8 @@ void CDeviceSession::ReadConfigurationToFile(const DeviceVersion& version, const
 }
 
 void CDeviceSession::SelectConfigurationSize(const DeviceVersion& version) {
-  if (version.Major() == 0) {
-    m_memoryMap.configSize = orvel::config::kOldImageSize;
-    return;
-  }
-  m_memoryMap.configSize = orvel::config::kNewImageSize;
-  if (version.Major() != 1 || version.Minor() != 11) {
+  m_memoryMap.configSize = orvel::memory::ConfigSizeFor(version);
+  if (version.Major() != 0 && (version.Major() != 1 || version.Minor() != 11)) {
     // Shown without an owner window; the read goes on with the newer size when it is closed.
     Desktop().ShowMessage(nullptr, L"Нет данных о конфигурации прибора, обратитесь к разработчику.",
                           L"Ошибка.", mbox::kIconWarning);

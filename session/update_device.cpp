@@ -169,8 +169,7 @@ bool CDeviceSession::UpdateDevice() {
         regions.push_back({m_memoryMap.configAddress, backup.data(), backup.size()});
       }
       regions.push_back({m_memoryMap.programBase, package.program.data(), package.program.size()});
-      regions.push_back(
-          {m_memoryMap.programBase + m_memoryMap.programSize, word.data(), word.size()});
+      regions.push_back({m_memoryMap.checksumAddress, word.data(), word.size()});
       VerifyWritten(regions, true);
       m_progress.Step(0);
     }

@@ -79,8 +79,8 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
   }
 
   const auto word = ChecksumWord(image);
-  Exchange(m_timeLimit, *lease, m_memoryMap.programBase + m_memoryMap.programSize,
-           ServiceCommand::Write, static_cast<std::uint16_t>(word.size()), word.data(), nullptr);
+  Exchange(m_timeLimit, *lease, m_memoryMap.checksumAddress, ServiceCommand::Write,
+           static_cast<std::uint16_t>(word.size()), word.data(), nullptr);
   if (!suppressProgress) m_progress.SetPos(100);
 }
 
@@ -95,7 +95,7 @@ std::array<std::uint8_t, 4> CDeviceSession::ChecksumWord(const Bytes& image) {
 void CDeviceSession::VerifyProgram(const Bytes& image, const bool& suppressProgress) {
   const auto word = ChecksumWord(image);
   VerifyWritten({{m_memoryMap.programBase, image.data(), image.size()},
-                 {m_memoryMap.programBase + m_memoryMap.programSize, word.data(), word.size()}},
+                 {m_memoryMap.checksumAddress, word.data(), word.size()}},
                 suppressProgress);
 }
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "protocol/memory_map.h"
 #include "sim/device_model.h"
 
 namespace orvel::sim {
@@ -26,6 +27,17 @@ Bytes Request(ServiceCommand command, std::uint16_t length, std::uint32_t addres
 
 Reply Send(DeviceModel& device, const Bytes& datagram) {
   return device.Handle(datagram.data(), datagram.size());
+}
+
+// The tool's memory map and the device's own copy are written apart on purpose; they must agree.
+TEST(SimDeviceModel, ToolAndDeviceAgreeOnTheMemoryMap) {
+  EXPECT_EQ(memory::kConfigAddress, kConfigAddress);
+  EXPECT_EQ(memory::kProgramBase, kProgramBase);
+  EXPECT_EQ(memory::kProgramSize, kProgramSize);
+  EXPECT_EQ(memory::kChecksumAddress, kChecksumAddress);
+  for (const std::uint8_t number : {0, 99, 100, 111, 255}) {
+    EXPECT_EQ(memory::ConfigSizeFor(DeviceVersion{0, number}), ConfigSizeFor(number)) << +number;
+  }
 }
 
 TEST(SimDeviceModel, ConfigurationSizeFollowsTheMajorVersion) {
