@@ -16,6 +16,7 @@
 #include "cli/commands.h"
 #include "cli/task_log.h"
 #include "cli/trace.h"
+#include "common/address_list.h"
 #include "common/sha256.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -84,30 +85,6 @@ struct Arguments {
   bool help = false;
   bool version = false;
 };
-
-// Strict A.B.C.D with every field 0..255; host order, first field in the most significant byte.
-std::optional<std::uint32_t> ParseAddress(std::string_view text) {
-  std::uint32_t address = 0;
-  int parts = 0;
-  std::size_t i = 0;
-  while (parts < 4) {
-    unsigned value = 0;
-    std::size_t digits = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 4) {
-      value = value * 10 + static_cast<unsigned>(text[i] - '0');
-      ++i;
-      ++digits;
-    }
-    if (digits == 0 || digits > 3 || value > 255) return std::nullopt;
-    address = (address << 8) | value;
-    if (++parts < 4) {
-      if (i >= text.size() || text[i] != '.') return std::nullopt;
-      ++i;
-    }
-  }
-  if (i != text.size()) return std::nullopt;
-  return address;
-}
 
 std::optional<unsigned long> ParseNumber(std::string_view text, unsigned long max) {
   if (text.empty() || text.size() > 10) return std::nullopt;
@@ -189,7 +166,7 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
     } else if (name == "-d" || name == "--device" || name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
-      const auto address = ParseAddress(*text);
+      const auto address = orvel::ParseIPv4(*text);
       if (!address) return UsageError("not an IPv4 address: " + *text);
       if (name == "-d" || name == "--device") {
         out.device = *address;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "common/address_list.h"
 #include "platform/clock.h"
 #include "platform/file_io.h"
 #include "platform/utf8.h"
@@ -51,9 +52,6 @@ std::string UtcTime(std::time_t time) {
 }  // namespace
 
 std::string TaskLogLine(const TaskLogEntry& e) {
-  char device[48];
-  std::snprintf(device, sizeof device, "%u.%u.%u.%u", e.device >> 24, (e.device >> 16) & 0xFF,
-                (e.device >> 8) & 0xFF, e.device & 0xFF);
   std::optional<std::string> version;
   if (e.deviceVersion) {
     char text[32];
@@ -62,7 +60,7 @@ std::string TaskLogLine(const TaskLogEntry& e) {
   }
   std::string line = "{\"time\":" + Json(UtcTime(e.time));
   line += ",\"tool\":" + Json(e.tool);
-  line += ",\"device\":" + Json(std::string(device));
+  line += ",\"device\":" + Json(orvel::FormatIPv4(e.device));
   line += ",\"port\":" + std::to_string(e.port);
   line += ",\"deviceVersion\":" + Json(version);
   line += ",\"task\":" + Json(e.task);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/address_list.h"
 #include "protocol/packets.h"
 
 namespace orvel::cli {
@@ -36,10 +37,9 @@ std::string CommandName(std::optional<std::uint8_t> command) {
 
 std::string TraceLine(const TraceRecord& r) {
   char head[160];
-  const unsigned a = r.peerAddress;
-  int used = std::snprintf(head, sizeof head, "%8lld ms %s %u.%u.%u.%u:%u %s 0x%08X",
-                           static_cast<long long>(r.ms), r.sent ? "->" : "<-", a >> 24,
-                           (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, unsigned{r.peerPort},
+  int used = std::snprintf(head, sizeof head, "%8lld ms %s %s:%u %s 0x%08X",
+                           static_cast<long long>(r.ms), r.sent ? "->" : "<-",
+                           orvel::FormatIPv4(r.peerAddress).c_str(), unsigned{r.peerPort},
                            CommandName(r.command).c_str(), static_cast<unsigned>(r.address));
   if (r.sent) {
     used += std::snprintf(head + used, sizeof head - static_cast<std::size_t>(used), " len %u",
