@@ -1,6 +1,5 @@
 // version and restart: the two one-request commands of orvelctl, and what every command shares.
 #include <cstdio>
-#include <exception>
 
 #include "cli/commands.h"
 
@@ -12,10 +11,8 @@ template <typename Body>
 int RunShown(CliContext& context, Body body) {
   try {
     return body();
-  } catch (const CMBoxExeption& box) {
-    context.session.ShowBox(box);
-  } catch (const std::exception&) {
-    context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+  } catch (...) {
+    context.session.ShowFailure(L"Ошибка потока:0x000A");
   }
   return 1;
 }

@@ -265,10 +265,8 @@ int RunCommand(const Arguments& arguments, CDeviceSession& session,
   if (arguments.file) context.file = orvel::PathFromArgument(*arguments.file);
   try {
     return arguments.command->run(context);
-  } catch (const CMBoxExeption& box) {
-    session.ShowBox(box);
-  } catch (const std::exception&) {
-    session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+  } catch (...) {
+    session.ShowFailure(L"Ошибка потока:0x000A");
   }
   return 1;
 }

@@ -46,3 +46,17 @@ CMBoxExeption::CMBoxExeption(const unsigned long& systemErrorCode, const std::ws
 int CMBoxExeption::Show(orvel::IDesktop& desktop, orvel::WindowHandle owner) const {
   return desktop.ShowMessage(owner, text, caption, style);
 }
+
+namespace orvel {
+
+int ShowCaughtFailure(IDesktop& desktop, WindowHandle owner, const std::wstring& lastResortText) {
+  try {
+    throw;
+  } catch (const CMBoxExeption& box) {
+    return box.Show(desktop, owner);
+  } catch (...) {
+    return CMBoxExeption(lastResortText, L"Ошибка.", mbox::kIconError).Show(desktop, owner);
+  }
+}
+
+}  // namespace orvel

@@ -29,3 +29,12 @@ class CMBoxExeption {
   std::wstring caption;
   unsigned style;
 };
+
+namespace orvel {
+
+// Called inside a catch block: shows what was caught, a CMBoxExeption as it is and anything else
+// as the caller's last-resort box (lastResortText, "Ошибка.", the error icon), owned by owner.
+// Returns the button pressed.
+int ShowCaughtFailure(IDesktop& desktop, WindowHandle owner, const std::wstring& lastResortText);
+
+}  // namespace orvel

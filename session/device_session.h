@@ -133,6 +133,10 @@ class CDeviceSession {
 
   // Shows a failure through the desktop, owned by m_hOwner.
   int ShowBox(const CMBoxExeption& box) { return box.Show(m_desktop, m_hOwner); }
+  // Inside a catch block: shows what was caught (see orvel::ShowCaughtFailure), owned by m_hOwner.
+  int ShowFailure(const std::wstring& lastResortText) {
+    return orvel::ShowCaughtFailure(m_desktop, m_hOwner, lastResortText);
+  }
 
   orvel::IDesktop& Desktop() { return m_desktop; }
   orvel::IClock& Clock() { return m_clock; }

@@ -28,10 +28,8 @@ bool CDeviceSession::ReadConfiguration() {
     }
     ReadConfigurationToFile(version, *path, false);
     return true;
-  } catch (const CMBoxExeption& box) {
-    ShowBox(box);
   } catch (...) {
-    ShowBox(CMBoxExeption(L"Ошибка потока:0x0009", L"Ошибка.", mbox::kIconError));
+    ShowFailure(L"Ошибка потока:0x0009");
   }
   m_progress.ResetPercent();
   return false;

@@ -55,10 +55,8 @@ bool CDeviceSession::WriteConfiguration() {
       m_progress.SetPos(100);
     }
     return true;
-  } catch (const CMBoxExeption& box) {
-    ShowBox(box);
   } catch (...) {
-    ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+    ShowFailure(L"Ошибка потока:0x000A");
   }
   m_progress.ResetPercent();
   return false;

@@ -56,10 +56,8 @@ bool CDeviceSession::WriteProgram() {
       m_progress.SetPos(100);
     }
     return true;
-  } catch (const CMBoxExeption& box) {
-    ShowBox(box);
   } catch (...) {
-    ShowBox(CMBoxExeption(L"Ошибка потока:0x000B", L"Ошибка.", mbox::kIconError));
+    ShowFailure(L"Ошибка потока:0x000B");
   }
   m_progress.ResetPercent();
   return false;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <stdexcept>
 
 #include "common/error_report.h"
 #include "common/text.h"
@@ -56,6 +57,31 @@ TEST(ErrorReport, ShowPassesEverythingToTheDesktop) {
   EXPECT_EQ(desktop.Boxes()[0].text, L"t");
   EXPECT_EQ(desktop.Boxes()[0].caption, L"c");
   EXPECT_EQ(desktop.Boxes()[0].style, 0x30u);
+}
+
+TEST(ErrorReport, CaughtFailureIsShownAsThrownOrAsTheLastResortBox) {
+  orvel::test::ScriptedDesktop desktop;
+  int owner = 0;
+  const auto show = [&](auto thrown) {
+    try {
+      throw thrown;
+    } catch (...) {
+      orvel::ShowCaughtFailure(desktop, &owner, L"Ошибка потока:0x0009");
+    }
+  };
+  show(CMBoxExeption(L"Нет ответа", L"Ошибка обмена данными.", 0x30u));
+  show(std::runtime_error("socket"));
+  show(42);
+  ASSERT_EQ(desktop.Boxes().size(), 3u);
+  EXPECT_EQ(desktop.Boxes()[0].text, L"Нет ответа");
+  EXPECT_EQ(desktop.Boxes()[0].caption, L"Ошибка обмена данными.");
+  EXPECT_EQ(desktop.Boxes()[0].style, 0x30u);
+  for (std::size_t i : {1u, 2u}) {
+    EXPECT_EQ(desktop.Boxes()[i].owner, &owner);
+    EXPECT_EQ(desktop.Boxes()[i].text, L"Ошибка потока:0x0009");
+    EXPECT_EQ(desktop.Boxes()[i].caption, L"Ошибка.");
+    EXPECT_EQ(desktop.Boxes()[i].style, 0x10u);
+  }
 }
 
 TEST(Text, Widen1251MapsEveryByteToOneCharacter) {
