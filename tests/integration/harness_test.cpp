@@ -26,7 +26,7 @@ bool ProcessIsZombie(pid_t pid) {
   return state == "Z";
 }
 
-TEST(FoundationHarness, RunCommandCapturesBothStreamsTheStatusAndTheFolder) {
+TEST(Harness, RunCommandCapturesBothStreamsTheStatusAndTheFolder) {
   const auto result = RunCommand("/bin/sh", {"-c", "pwd; echo oops >&2; exit 3"}, "/tmp", 10s);
   EXPECT_TRUE(result.started);
   EXPECT_FALSE(result.timedOut);
@@ -35,7 +35,7 @@ TEST(FoundationHarness, RunCommandCapturesBothStreamsTheStatusAndTheFolder) {
   EXPECT_EQ(result.err, "oops\n");
 }
 
-TEST(FoundationHarness, RunCommandKillsAProgramThatOutlivesItsTimeLimit) {
+TEST(Harness, RunCommandKillsAProgramThatOutlivesItsTimeLimit) {
   const auto started = std::chrono::steady_clock::now();
   // The background child keeps the pipes open: the limit must hold all the same, and the child
   // goes with its parent.
@@ -55,18 +55,18 @@ TEST(FoundationHarness, RunCommandKillsAProgramThatOutlivesItsTimeLimit) {
   EXPECT_TRUE(gone);
 }
 
-TEST(FoundationHarness, RunCommandReportsAProgramThatCannotRun) {
+TEST(Harness, RunCommandReportsAProgramThatCannotRun) {
   const auto result = RunCommand("/nonexistent/orvelctl", {}, {}, 10s);
   EXPECT_FALSE(result.started);
   EXPECT_NE(result.exitCode, 0);
 }
 
-TEST(FoundationHarness, SimProcessRefusesBadArgumentsAndAMissingProgram) {
+TEST(Harness, SimProcessRefusesBadArgumentsAndAMissingProgram) {
   EXPECT_THROW(SimProcess({"--drop", "2"}), std::runtime_error);
   EXPECT_THROW(SimProcess({}, "/nonexistent/orvel-sim"), std::runtime_error);
 }
 
-TEST(FoundationHarness, SimProcessCleansUpAfterItself) {
+TEST(Harness, SimProcessCleansUpAfterItself) {
   std::filesystem::path folder;
   {
     SimProcess sim;

@@ -55,7 +55,7 @@ void Parse(const char* text, const Values& tail, std::map<int, Values>& into) {
   }
 }
 
-TEST(ReviewEventTables, EveryEntryOfTheBuiltInListTable) {
+TEST(EventListTable, EveryEntryOfTheBuiltInListTable) {
   std::map<int, Values> expected;
   Parse(kWithTail, {0x0F, 0xFF, 0x12, 0xFE}, expected);
   Parse(kWhole, {}, expected);

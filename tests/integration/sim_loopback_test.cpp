@@ -20,7 +20,7 @@ namespace {
 
 namespace p = orvel::protocol;
 
-TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
+TEST(SimLoopback, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
   SimProcess sim({"--version-number", "111", "--version-kind", "3"});
   ToolSocket tool(sim.port());
 
@@ -62,7 +62,7 @@ TEST(FoundationSim, AnswersEveryRequestFromItsOwnPortAndKeepsWhatItWasGiven) {
   EXPECT_EQ(log[3], "4 0B 00000000 1 yes data=5A");
 }
 
-TEST(FoundationSim, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {
+TEST(SimLoopback, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {
   TempFolder folder;
   const auto file = folder.path() / "config.bin";
   Bytes image(44660);
@@ -83,7 +83,7 @@ TEST(FoundationSim, ConfigurationAreaFollowsTheVersionAndTheGivenFile) {
   EXPECT_EQ(sim.ReadState("config.bin"), image);  // written at start
 }
 
-TEST(FoundationSim, KeepsUpdatePartsByBlockIndexAndRefusesABadBlockSum) {
+TEST(SimLoopback, KeepsUpdatePartsByBlockIndexAndRefusesABadBlockSum) {
   SimProcess sim;
   ToolSocket tool(sim.port());
   Bytes descriptor(20, 0);
@@ -110,7 +110,7 @@ TEST(FoundationSim, KeepsUpdatePartsByBlockIndexAndRefusesABadBlockSum) {
   EXPECT_EQ(log[3], "4 06 00000001 2 no bad-sum");
 }
 
-TEST(FoundationSim, StraysAreLoggedAndMalformedRequestsGetNoAnswer) {
+TEST(SimLoopback, StraysAreLoggedAndMalformedRequestsGetNoAnswer) {
   SimProcess sim;
   ToolSocket tool(sim.port());
   auto answers = tool.Ask(Request(ServiceCommand::Write, 2, 0x100, {9, 9}));
@@ -129,7 +129,7 @@ TEST(FoundationSim, StraysAreLoggedAndMalformedRequestsGetNoAnswer) {
   EXPECT_EQ(sim.ReadState("config.bin")[0], 0x5A);
 }
 
-TEST(FoundationSim, RestartGoesSilentForItsTimeAndSavesTheState) {
+TEST(SimLoopback, RestartGoesSilentForItsTimeAndSavesTheState) {
   SimProcess sim({"--restart-silence", "0.4"});
   ToolSocket tool(sim.port());
   EXPECT_EQ(tool.Ask(Request(ServiceCommand::Write, 1, 0x180000, {0x42})).size(), 1u);
@@ -147,7 +147,7 @@ TEST(FoundationSim, RestartGoesSilentForItsTimeAndSavesTheState) {
   EXPECT_EQ(log[2], "3 0E 00000000 0 no restarting");
 }
 
-TEST(FoundationSim, SilentAfterAndNoVersionAnswer) {
+TEST(SimLoopback, SilentAfterAndNoVersionAnswer) {
   SimProcess sim({"--silent-after", "1", "--no-version-answer"});
   ToolSocket tool(sim.port());
   EXPECT_TRUE(tool.Ask(Request(ServiceCommand::Version, 0, 0)).empty());
@@ -160,7 +160,7 @@ TEST(FoundationSim, SilentAfterAndNoVersionAnswer) {
 }
 
 // Each fault at probability 1, so that its effect is certain.
-TEST(FoundationSim, FaultsDoWhatTheySay) {
+TEST(SimLoopback, FaultsDoWhatTheySay) {
   const Bytes read = Request(ServiceCommand::Read, 4, 0x147A0);
   Bytes right = {0x5A, 0x5D, 0x54, 0x4F, 0xA0, 0x47, 0x01, 0x00};  // the pattern and the echo
   {
@@ -233,7 +233,7 @@ TEST(FoundationSim, FaultsDoWhatTheySay) {
   }
 }
 
-TEST(FoundationSim, SameSeedSameFaults) {
+TEST(SimLoopback, SameSeedSameFaults) {
   auto run = [](const std::string& seed) {
     SimProcess sim({"--drop", "0.5", "--seed", seed});
     ToolSocket tool(sim.port());
@@ -248,7 +248,7 @@ TEST(FoundationSim, SameSeedSameFaults) {
   EXPECT_NE(first.find('x'), std::string::npos);
 }
 
-TEST(FoundationSim, RefusesBadUsageAndATakenPort) {
+TEST(SimLoopback, RefusesBadUsageAndATakenPort) {
   auto bad = RunCommand(
       ORVEL_SIM_PATH, {"--address", "127.0.0.2", "--port", "1", "--state", "/tmp", "--drop", "1.5"},
       {}, std::chrono::seconds(10));

@@ -44,7 +44,7 @@ std::size_t CountRequests(const SimProcess& sim, const std::string& command) {
   return count;
 }
 
-TEST(FoundationCli, VersionPrintsMajorMinorAndKindOnStdoutOnly) {
+TEST(CliBasics, VersionPrintsMajorMinorAndKindOnStdoutOnly) {
   {
     SimProcess sim({"--version-number", "111", "--version-kind", "0"});
     const auto result = Ctl(Connect(sim, {"version"}));
@@ -60,7 +60,7 @@ TEST(FoundationCli, VersionPrintsMajorMinorAndKindOnStdoutOnly) {
   }
 }
 
-TEST(FoundationCli, VersionFromASilentDeviceFails) {
+TEST(CliBasics, VersionFromASilentDeviceFails) {
   SimProcess sim({"--no-version-answer"});
   const auto result = Ctl(Connect(sim, {"version"}));
   EXPECT_EQ(result.exitCode, 1);
@@ -72,7 +72,7 @@ TEST(FoundationCli, VersionFromASilentDeviceFails) {
   EXPECT_EQ(CountRequests(sim, "0E"), 3u);  // three silent windows, as the dialog asks
 }
 
-TEST(FoundationCli, RestartAcknowledgedOrNot) {
+TEST(CliBasics, RestartAcknowledgedOrNot) {
   {
     SimProcess sim({"--restart-silence", "0.2"});
     const auto result = Ctl(Connect(sim, {"restart"}));
@@ -91,7 +91,7 @@ TEST(FoundationCli, RestartAcknowledgedOrNot) {
   }
 }
 
-TEST(FoundationCli, BadUsageExitsTwoWithoutTouchingTheDevice) {
+TEST(CliBasics, BadUsageExitsTwoWithoutTouchingTheDevice) {
   SimProcess sim;
   TempFolder empty;  // no Settings.ini here
   const std::string port = std::to_string(sim.port());
@@ -126,7 +126,7 @@ TEST(FoundationCli, BadUsageExitsTwoWithoutTouchingTheDevice) {
   EXPECT_TRUE(sim.RequestLog().empty());
 }
 
-TEST(FoundationCli, HelpAndOwnVersion) {
+TEST(CliBasics, HelpAndOwnVersion) {
   const auto help = Ctl({"--help"});
   EXPECT_EQ(help.exitCode, 0);
   EXPECT_NE(help.out.find("usage: orvelctl [options] <command> [file]"), std::string::npos);
@@ -136,7 +136,7 @@ TEST(FoundationCli, HelpAndOwnVersion) {
   EXPECT_EQ(version.out.rfind("orvelctl ", 0), 0u);
 }
 
-TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
+TEST(CliBasics, DeviceAndPortFromSettingsIni) {
   SimProcess sim({"--version-number", "111"});
   const std::string port = std::to_string(sim.port());
   TempFolder folder;
@@ -161,7 +161,7 @@ TEST(FoundationCli, DeviceAndPortFromSettingsIni) {
 }
 
 // Progress is drawn on a terminal only; `script` gives orvelctl one.
-TEST(FoundationCli, ProgressLineOnATerminalOnly) {
+TEST(CliBasics, ProgressLineOnATerminalOnly) {
   if (!fs::exists("/usr/bin/script")) GTEST_SKIP() << "no /usr/bin/script for a terminal";
   SimProcess sim({"--version-number", "111"});
   TempFolder folder;
@@ -182,7 +182,7 @@ TEST(FoundationCli, ProgressLineOnATerminalOnly) {
   EXPECT_EQ(fs::file_size(folder.path() / "tty.bin"), 44916u);
 }
 
-TEST(FoundationCli, APortTakenOnTheToolSideIsAFailedTask) {
+TEST(CliBasics, APortTakenOnTheToolSideIsAFailedTask) {
   SimProcess sim;
   // Someone else holds the tool's address and port.
   const int blocker = ::socket(AF_INET, SOCK_DGRAM, 0);

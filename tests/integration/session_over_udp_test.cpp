@@ -56,7 +56,7 @@ Bytes WriteAndReadBack(Rig& rig, const Bytes& image) {
 }
 
 // Duplicates, late answers and strangers never cost a resend: each is told apart at once.
-TEST(FoundationSession, MovesTheConfigurationThroughDuplicatesLateAnswersAndStrangers) {
+TEST(SessionOverUdp, MovesTheConfigurationThroughDuplicatesLateAnswersAndStrangers) {
   SimProcess sim({"--duplicate", "0.3", "--late", "0.3", "--stranger", "0.3", "--seed", "11"});
   Rig rig(sim);
   const Bytes image = Image(kConfigSize, 5);
@@ -78,7 +78,7 @@ TEST(FoundationSession, MovesTheConfigurationThroughDuplicatesLateAnswersAndStra
 
 // Lost answers, answers with a wrong echo and answers from a wrong port cost one window each; the
 // request is sent again and the region still arrives whole. The seed fixes which requests are hit.
-TEST(FoundationSession, MovesTheConfigurationThroughLostAndMisdirectedAnswers) {
+TEST(SessionOverUdp, MovesTheConfigurationThroughLostAndMisdirectedAnswers) {
   SimProcess sim({"--drop", "0.004", "--wrong-echo", "0.003", "--wrong-port", "0.003",
                   "--duplicate", "0.1", "--stranger", "0.1", "--seed", "24"});
   Rig rig(sim);
@@ -104,7 +104,7 @@ TEST(FoundationSession, MovesTheConfigurationThroughLostAndMisdirectedAnswers) {
 
 // The update's road after a restart: the device is silent for a while and the next request is
 // repeated every answer window until it answers.
-TEST(FoundationSession, ReachesTheDeviceAgainAfterItsRestartSilence) {
+TEST(SessionOverUdp, ReachesTheDeviceAgainAfterItsRestartSilence) {
   SimProcess sim({"--restart-silence", "1.0"});
   Rig rig(sim);
   const auto lease = rig.session.GetLink();
