@@ -11,10 +11,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if ! command -v cmake >/dev/null || ! command -v python3 >/dev/null ||
-  ! [ -f /usr/include/boost/asio.hpp ]; then
-  if [ "$(id -u)" = 0 ]; then bash scripts/install-deps.sh; else sudo bash scripts/install-deps.sh; fi
-fi
+# The packages of the build and of every test (so that scripts/test.sh can follow), where missing.
+bash scripts/install-deps.sh
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)" --target orvelctl orvel-sim

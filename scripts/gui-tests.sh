@@ -37,7 +37,7 @@ windows_build=$(realpath -m "$windows_build")
 work=$(realpath -m "${work:-$windows_build/gui-tests}")
 [ -z "$sim" ] || sim=$(realpath -m "$sim")
 exe=$windows_build/app/OrvelTools.exe
-driver=$windows_build/app/orvel-gui-driver.exe
+driver=$windows_build/tests/gui/orvel-gui-driver.exe
 
 missing() {
   echo "gui-tests: $1" >&2

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs everything the build and the tests need, from Debian's packages. Safe to run again.
+# Installs everything the build and the tests need, from Debian's packages: only what is missing,
+# through sudo when not run as root. Safe to run again; with nothing missing it changes nothing.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
@@ -15,6 +16,8 @@ for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
 if ((${#missing[@]})); then
-  apt-get update
-  apt-get install -y --no-install-recommends "${missing[@]}"
+  as_root=()
+  [ "$(id -u)" = 0 ] || as_root=(sudo --preserve-env=DEBIAN_FRONTEND)
+  "${as_root[@]}" apt-get update
+  "${as_root[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 fi

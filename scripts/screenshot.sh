@@ -28,7 +28,7 @@ done
 windows_build=$(realpath -m "$windows_build")
 out=$(realpath -m "$out")
 exe=$windows_build/app/OrvelTools.exe
-driver=$windows_build/app/orvel-gui-driver.exe
+driver=$windows_build/tests/gui/orvel-gui-driver.exe
 gui_find_wine || { echo "screenshot: Wine is not installed" >&2; exit 1; }
 [ -f "$exe" ] && [ -f "$driver" ] || { echo "screenshot: build the mingw-release preset first" >&2; exit 1; }
 [ -x "$sim" ] || { echo "screenshot: no orvel-sim (build the release preset or pass --sim)" >&2; exit 1; }

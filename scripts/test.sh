@@ -1,14 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native sanitizer build (unit, integration over
-# loopback, the GUI under Wine), the Windows cross-build, and a short fuzzing run.
+# loopback, the GUI under Wine), the Windows cross-build, and a short fuzzing run. The packages come
+# from scripts/install-deps.sh (run by scripts/demo.sh and by CI).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-if [ "$(id -u)" = 0 ]; then
-  bash scripts/install-deps.sh
-elif command -v sudo >/dev/null; then
-  sudo bash scripts/install-deps.sh
-fi
 
 jobs=$(nproc)
 cmake --preset mingw-release
@@ -17,8 +12,6 @@ bash scripts/package-windows.sh
 cmake --preset debug-asan
 cmake --build --preset debug-asan -j "$jobs"
 
-if [ -x scripts/run-fuzz.sh ] || [ -f scripts/run-fuzz.sh ]; then
-  bash scripts/run-fuzz.sh "${ORVEL_FUZZ_SECONDS:-60}"
-fi
+bash scripts/run-fuzz.sh "${ORVEL_FUZZ_SECONDS:-60}"
 
 ctest --preset debug-asan -j "$jobs"
