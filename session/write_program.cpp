@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "firmware/program_image.h"
 #include "platform/file_io.h"
 #include "protocol/exchange_rules.h"
 #include "session/device_session.h"
@@ -83,11 +84,7 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
 }
 
 std::array<std::uint8_t, 4> CDeviceSession::ChecksumWord(const Bytes& image) {
-  std::uint32_t sum = 0;
-  for (const std::uint8_t byte : image) sum += byte;
-  std::array<std::uint8_t, 4> word;
-  orvel::protocol::PutU32(word.data(), sum);
-  return word;
+  return orvel::firmware::ChecksumWord(image);
 }
 
 void CDeviceSession::VerifyProgram(const Bytes& image, const bool& suppressProgress) {
