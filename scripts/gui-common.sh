@@ -26,6 +26,19 @@ gui_default_sim() {
   return 0
 }
 
+# For the scripts run by hand (name: theirs, for messages): settles windows_build, sim (default
+# from root) and exe (OrvelTools.exe of the Windows build) and finds Wine; ends the script with a
+# message when one of them is missing.
+gui_require_programs() {
+  local name=$1
+  [ -n "$sim" ] || sim=$(gui_default_sim "$root")
+  windows_build=$(realpath -m "$windows_build")
+  exe=$windows_build/app/OrvelTools.exe
+  gui_find_wine || { echo "$name: Wine is not installed" >&2; exit 1; }
+  [ -f "$exe" ] || { echo "$name: no $exe (build the mingw-release preset)" >&2; exit 1; }
+  [ -x "$sim" ] || { echo "$name: no orvel-sim (build the release preset or pass --sim)" >&2; exit 1; }
+}
+
 # A Linux path as Wine sees it through drive Z:.
 gui_winpath() {
   local path

@@ -30,13 +30,8 @@ while (($#)); do
     *) echo "run-gui: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-[ -n "$sim" ] || sim=$(gui_default_sim "$root")
-windows_build=$(realpath -m "$windows_build")
+gui_require_programs run-gui
 folder=$(realpath -m "$folder")
-exe=$windows_build/app/OrvelTools.exe
-gui_find_wine || { echo "run-gui: Wine is not installed" >&2; exit 1; }
-[ -f "$exe" ] || { echo "run-gui: no $exe (build the mingw-release preset)" >&2; exit 1; }
-[ -x "$sim" ] || { echo "run-gui: no orvel-sim (build the release preset or pass --sim)" >&2; exit 1; }
 
 mkdir -p "$folder"
 trap gui_cleanup EXIT

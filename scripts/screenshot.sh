@@ -24,14 +24,10 @@ while (($#)); do
     *) echo "screenshot: unknown argument $1" >&2; exit 2 ;;
   esac
 done
-[ -n "$sim" ] || sim=$(gui_default_sim "$root")
-windows_build=$(realpath -m "$windows_build")
+gui_require_programs screenshot
 out=$(realpath -m "$out")
-exe=$windows_build/app/OrvelTools.exe
 driver=$windows_build/tests/gui/orvel-gui-driver.exe
-gui_find_wine || { echo "screenshot: Wine is not installed" >&2; exit 1; }
-[ -f "$exe" ] && [ -f "$driver" ] || { echo "screenshot: build the mingw-release preset first" >&2; exit 1; }
-[ -x "$sim" ] || { echo "screenshot: no orvel-sim (build the release preset or pass --sim)" >&2; exit 1; }
+[ -f "$driver" ] || { echo "screenshot: no $driver (build the mingw-release preset)" >&2; exit 1; }
 command -v import >/dev/null || { echo "screenshot: ImageMagick is not installed" >&2; exit 1; }
 
 work=$windows_build/screenshot

@@ -77,14 +77,19 @@ std::string Quote(const std::wstring& text) {
   return out + "\"";
 }
 
+// One line of the report: the prefix, then the message.
+void Report(const char* prefix, const char* format, std::va_list args) {
+  std::printf("%s", prefix);
+  std::vprintf(format, args);
+  std::printf("\n");
+  std::fflush(stdout);
+}
+
 [[noreturn]] void Fail(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::printf("FAIL: ");
-  std::vprintf(format, args);
-  std::printf("\n");
+  Report("FAIL: ", format, args);
   va_end(args);
-  std::fflush(stdout);
   if (g_tool.hProcess) TerminateProcess(g_tool.hProcess, 99);
   std::exit(1);
 }
@@ -92,11 +97,8 @@ std::string Quote(const std::wstring& text) {
 void Ok(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  std::printf("ok: ");
-  std::vprintf(format, args);
-  std::printf("\n");
+  Report("ok: ", format, args);
   va_end(args);
-  std::fflush(stdout);
 }
 
 // Polls every 20 ms until the condition holds; false after timeoutMs.
