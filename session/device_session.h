@@ -100,6 +100,9 @@ class CDeviceSession {
   // Reads the regions back and compares them with what was written; a difference throws the
   // verification box naming the lowest differing address and the number of differing bytes.
   void VerifyWritten(const std::vector<WrittenRegion>& regions, const bool& suppressProgress);
+  // Runs write on the task's bar, then, with m_verify, verify: the write takes the first half of
+  // the bar and the read-back the second.
+  void WriteThenVerify(const std::function<void()>& write, const std::function<void()>& verify);
 
   // --- configuration (read_configuration.cpp, write_configuration.cpp) ---
   bool ReadConfiguration();

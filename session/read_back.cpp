@@ -26,3 +26,18 @@ void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
   }
   if (mismatch.count != 0) throw orvel::protocol::ReadBackFailed(mismatch);
 }
+
+void CDeviceSession::WriteThenVerify(const std::function<void()>& write,
+                                     const std::function<void()>& verify) {
+  {
+    // With a read-back, the write takes the first half of the bar and the read-back the second.
+    ProgressShare share(m_progress, 0, m_verify ? 50 : 100);
+    write();
+  }
+  if (!m_verify) return;
+  {
+    ProgressShare share(m_progress, 50, 100);
+    verify();
+  }
+  m_progress.SetPos(100);
+}

@@ -42,18 +42,11 @@ bool CDeviceSession::WriteConfiguration() {
       ConvertConfiguration(image, converted);
       image.swap(converted);
     }
-    {
-      // With a read-back, the write takes the first half of the bar and the read-back the second.
-      ProgressShare share(m_progress, 0, m_verify ? 50 : 100);
-      WriteConfigurationImage(image, false);
-    }
-    if (m_verify) {
-      {
-        ProgressShare share(m_progress, 50, 100);
-        VerifyWritten({{m_memoryMap.configAddress, image.data(), image.size()}}, false);
-      }
-      m_progress.SetPos(100);
-    }
+    WriteThenVerify(
+        [&] { WriteConfigurationImage(image, false); },
+        [&] {
+          VerifyWritten({{m_memoryMap.configAddress, image.data(), image.size()}}, false);
+        });
     return true;
   } catch (...) {
     ShowFailure(L"Ошибка потока:0x000A");

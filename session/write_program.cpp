@@ -44,18 +44,7 @@ bool CDeviceSession::WriteProgram() {
       throw CMBoxExeption(L"Размер файла программы прочитан не полностью.", L"Внимание!",
                           mbox::kIconError);
     }
-    {
-      // With a read-back, the write takes the first half of the bar and the read-back the second.
-      ProgressShare share(m_progress, 0, m_verify ? 50 : 100);
-      TransferProgram(image, false);
-    }
-    if (m_verify) {
-      {
-        ProgressShare share(m_progress, 50, 100);
-        VerifyProgram(image, false);
-      }
-      m_progress.SetPos(100);
-    }
+    WriteThenVerify([&] { TransferProgram(image, false); }, [&] { VerifyProgram(image, false); });
     return true;
   } catch (...) {
     ShowFailure(L"Ошибка потока:0x000B");
