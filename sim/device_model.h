@@ -89,6 +89,43 @@ class DeviceModel {
   // nothing of it.
   void CorruptAt(std::uint32_t address) { m_corruptAddress = address; }
 
+  // From now on the device answers the version query with kind and number; the configuration area
+  // takes that version's size (what it held is kept as far as it fits, new bytes get the pattern).
+  void SetVersion(std::uint8_t kind, std::uint8_t number) {
+    m_settings.versionKind = kind;
+    m_settings.versionNumber = number;
+    const std::size_t old = m_config.size();
+    m_config.resize(ConfigSizeFor(number));
+    for (std::size_t i = old; i < m_config.size(); ++i) {
+      m_config[i] = ConfigPattern(static_cast<std::uint32_t>(i));
+    }
+  }
+
+  // The bytes at [address, address + size) as a Read would give them: zeros where no area is.
+  Bytes Read(std::uint32_t address, std::size_t size) {
+    Bytes bytes(size, 0);
+    ForEachRun(address, size, [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
+      if (cells) std::copy_n(cells, count, bytes.begin() + offset);
+    });
+    return bytes;
+  }
+
+  // Puts bytes at address as a Write would (without the corruption); what falls outside every area
+  // is dropped. Returns the number of bytes dropped.
+  std::size_t Store(std::uint32_t address, const Bytes& bytes) {
+    std::size_t dropped = 0;
+    ForEachRun(address, bytes.size(),
+               [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
+                 if (cells) {
+                   std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), count, cells);
+                 } else {
+                   dropped += count;
+                 }
+               });
+    return dropped;
+  }
+
+  const DeviceSettings& Settings() const { return m_settings; }
   const Bytes& Config() const { return m_config; }
   const Bytes& Program() const { return m_program; }
   const Bytes& Checksum() const { return m_checksum; }
@@ -119,11 +156,7 @@ class DeviceModel {
 
     switch (command) {
       case ServiceCommand::Read: {
-        Bytes answer(reply.length, 0);  // zeros where no area is
-        ForEachRun(reply.address, reply.length,
-                   [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
-                     if (cells) std::copy_n(cells, count, answer.begin() + offset);
-                   });
+        Bytes answer = Read(reply.address, reply.length);
         AppendU32(answer, reply.address);
         reply.answer = std::move(answer);
         break;

@@ -1,22 +1,21 @@
 #pragma once
-// A device for task tests, behind a ScriptedLink: it answers every request the tool relies on from
-// a memory of its own, and records what it was given.
+// A device for task tests, behind a ScriptedLink: the simulator's device model (sim/device_model.h)
+// answers every request, as orvel-sim would, and this adapter adds what tests need around it: a
+// delay before each answer, silence after a restart or for chosen requests, and a record of what
+// the device was given.
 //
-//   orvel::test::ScriptedSession rig;                   // desktop, clock, link, session (40-s
-//   limit) orvel::test::ScriptedDevice device(*rig.link);      // installs itself as the link's
-//   responder device.version = {0x01, 111}; device.Store(0x147A0, configImage);
+//   orvel::test::ScriptedSession rig;              // desktop, clock, link, session (40-s limit)
+//   orvel::test::ScriptedDevice device(*rig.link); // installs itself as the link's responder
+//   device.version = {0x01, 111};
+//   device.Store(0x147A0, configImage);
 //   ... run a task on rig.session ...
 //   EXPECT_EQ(device.Bytes(0x180000, 0x3C000), program);
 //
-// Answers (all from the device's address and port, answerDelayMs after the request):
-//   Version  -> {version.kind, version.number}
-//   Restart  -> "OK"; then silent for restartSilenceMs of virtual time
-//   Read     -> the bytes at address (zero past the end of memory) + the 4-byte address
-//   Write    -> stores the data (a wrong byte at corruptAt), answers "OK" + the 4-byte address
-//   ProgramStart, PartDescriptor -> "OK" (recorded)
-//   PartBlock -> "OK" + the block sum it computed (recorded, with whether the sums matched)
-// A request for which `silent` returns true goes unanswered (and is not acted on). Requests that do
-// not start with AA 55 or are shorter than the header are ignored.
+// The device's memory is the model's: the configuration area (its size follows `version`), the
+// program area and the checksum word; elsewhere a Read gives zeros and a Write is dropped
+// (StrayBytes). Answers go out from the device's address and port answerDelayMs after the request.
+// After a Restart's "OK" the device is silent for restartSilenceMs of virtual time. A request for
+// which `silent` returns true goes unanswered (and is not acted on).
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +24,7 @@
 
 #include "protocol/packets.h"
 #include "scripted_link.h"
+#include "sim/device_model.h"
 
 namespace orvel::test {
 
@@ -46,10 +46,12 @@ class ScriptedDevice {
   // answers "OK".
   std::optional<std::uint32_t> corruptAt;
 
-  // Device memory from address 0; grows on writes.
-  std::vector<std::uint8_t> memory;
+  // Puts bytes into the device's memory (as a Write would, without any corruption).
   void Store(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
-  std::vector<std::uint8_t> Bytes(std::uint32_t address, std::size_t size) const;
+  // The device's memory at [address, address + size): zeros outside its areas.
+  std::vector<std::uint8_t> Bytes(std::uint32_t address, std::size_t size);
+  // Bytes written outside every area of the device.
+  std::size_t StrayBytes() const { return m_model.StrayBytes(); }
 
   // What the device was given, in order (resent requests included).
   int restarts = 0;
@@ -59,7 +61,11 @@ class ScriptedDevice {
 
  private:
   void OnRequest(const ScriptedLink::Request& request, ScriptedLink& link);
+  // Hands version and corruptAt to the model.
+  void Sync();
+  void Record(const ScriptedLink::Request& request, const sim::Reply& reply);
 
+  sim::DeviceModel m_model;
   std::int64_t m_silentUntilMs = -1;
 };
 

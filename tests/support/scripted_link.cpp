@@ -111,4 +111,19 @@ void ScriptedLink::Report(const Datagram& datagram, DatagramFate fate) {
                        datagram.bytes.size(), fate);
 }
 
+WrittenRange WrittenBytes(const ScriptedLink& link, std::uint32_t address, std::size_t size) {
+  WrittenRange written{std::vector<std::uint8_t>(size, 0), 0};
+  for (const ScriptedLink::Request& request : link.Requests()) {
+    if (request.Command() != static_cast<std::uint8_t>(ServiceCommand::Write)) continue;
+    const std::vector<std::uint8_t> data = request.Data();
+    const std::uint64_t begin = request.Address();
+    if (begin < address || begin >= std::uint64_t{address} + size) continue;
+    written.end = std::max(written.end, begin + data.size());
+    for (std::size_t i = 0; i < data.size() && begin - address + i < size; ++i) {
+      written.bytes[begin - address + i] = data[i];
+    }
+  }
+  return written;
+}
+
 }  // namespace orvel::test

@@ -114,4 +114,12 @@ class ScriptedLink final : public ILink {
   std::uint16_t m_port = 0;
 };
 
+// What the Write requests sent over link put at [address, address + size), in the order sent
+// (zeros where none wrote), and the end of the highest Write that reached into that range.
+struct WrittenRange {
+  std::vector<std::uint8_t> bytes;
+  std::uint64_t end = 0;
+};
+WrittenRange WrittenBytes(const ScriptedLink& link, std::uint32_t address, std::size_t size);
+
 }  // namespace orvel::test
