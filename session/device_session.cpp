@@ -37,3 +37,10 @@ void CDeviceSession::ReportAnswer(const std::uint8_t* data, std::size_t shown, u
 CDeviceSession::Lease CDeviceSession::GetLink() {
   return m_link.Acquire(m_deviceAddress, m_port, m_localAddress);
 }
+
+std::wstring CDeviceSession::ChooseTaskFile(const orvel::FileChoice& choice,
+                                            const wchar_t* cancelledText) {
+  auto path = m_desktop.ChooseFile(choice);
+  if (!path) throw CMBoxExeption(cancelledText, L"Внимание!", mbox::kIconWarning);
+  return std::move(*path);
+}

@@ -134,6 +134,9 @@ class CDeviceSession {
   bool UpdateDevice();
   int SendUpdatePart(const Bytes& part, const std::uint32_t& offset, std::uint32_t partNumber);
 
+  // The file the user chose for this task; none ends the task with cancelledText as a warning box.
+  std::wstring ChooseTaskFile(const orvel::FileChoice& choice, const wchar_t* cancelledText);
+
   // Shows a failure through the desktop, owned by m_hOwner.
   int ShowBox(const CMBoxExeption& box) { return box.Show(m_desktop, m_hOwner); }
   // Inside a catch block: shows what was caught (see orvel::ShowCaughtFailure), owned by m_hOwner.

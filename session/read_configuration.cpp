@@ -20,13 +20,10 @@ bool CDeviceSession::ReadConfiguration() {
     DeviceVersion version;
     QueryVersion(version);
     m_progress.ResetPercent();
-    const auto path = Desktop().ChooseFile(kConfigurationFile);
-    if (!path) {
-      throw CMBoxExeption(
-          L"Не указано название и место расположения файла! Чтение конфигурации отменено.",
-          L"Внимание!", mbox::kIconWarning);
-    }
-    ReadConfigurationToFile(version, *path, false);
+    const std::wstring path = ChooseTaskFile(
+        kConfigurationFile,
+        L"Не указано название и место расположения файла! Чтение конфигурации отменено.");
+    ReadConfigurationToFile(version, path, false);
     return true;
   } catch (...) {
     ShowFailure(L"Ошибка потока:0x0009");

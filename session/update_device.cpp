@@ -90,15 +90,12 @@ bool CDeviceSession::UpdateDevice() {
   try {
     m_progress.ResetPercent();
     PrepareTempFolder(m_tempDir);
-    const auto path = Desktop().ChooseFile(kUpdateFile);
-    if (!path) {
-      throw CMBoxExeption(L"Обновление прибора отменено.", L"Внимание!", mbox::kIconWarning);
-    }
+    const std::wstring path = ChooseTaskFile(kUpdateFile, L"Обновление прибора отменено.");
 
     UpdatePackage package;
     {
       Bytes file;
-      if (!LoadFile(*path, file, kMaxPackageSize)) throw WrongPackageSize();
+      if (!LoadFile(path, file, kMaxPackageSize)) throw WrongPackageSize();
       package = LoadUpdatePackage(file);
     }
     // The checksum word stands right behind the program area: a longer image would run into it

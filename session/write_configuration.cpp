@@ -24,16 +24,13 @@ CMBoxExeption WrongSize() {
 bool CDeviceSession::WriteConfiguration() {
   try {
     m_progress.ResetPercent();
-    const auto path = Desktop().ChooseFile(kConfigurationFile);
-    if (!path) {
-      throw CMBoxExeption(
-          L"Не указано название и место расположения файла! Запись конфигурации отменена.",
-          L"Внимание!", mbox::kIconWarning);
-    }
+    const std::wstring path = ChooseTaskFile(
+        kConfigurationFile,
+        L"Не указано название и место расположения файла! Запись конфигурации отменена.");
     // Measured before it is read: no configuration is longer than the newer layout. A longer file
     // is refused where a short one is, after the version query.
     Bytes image;
-    const bool fits = LoadFile(*path, image, orvel::config::kNewImageSize);
+    const bool fits = LoadFile(path, image, orvel::config::kNewImageSize);
     DeviceVersion version;
     QueryVersion(version);
     if (!fits) throw WrongSize();

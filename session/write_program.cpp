@@ -25,15 +25,12 @@ bool CDeviceSession::WriteProgram() {
   try {
     m_progress.ResetPercent();
     const Lease lease = GetLink();
-    const auto path = Desktop().ChooseFile(kProgramFile);
-    if (!path) {
-      throw CMBoxExeption(
-          L"Не указано название и место расположения файла! Запись программы в прибор отменена.",
-          L"Внимание!", mbox::kIconWarning);
-    }
+    const std::wstring path = ChooseTaskFile(
+        kProgramFile,
+        L"Не указано название и место расположения файла! Запись программы в прибор отменена.");
     // Measured before it is read: a longer file is refused without being read at all.
     Bytes image;
-    const orvel::ReadStatus status = orvel::ReadWholeFile(*path, image, m_memoryMap.programSize);
+    const orvel::ReadStatus status = orvel::ReadWholeFile(path, image, m_memoryMap.programSize);
     if (status == orvel::ReadStatus::CannotOpen) {
       throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
     }
