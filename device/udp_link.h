@@ -3,12 +3,9 @@
 // the device's service port. Synchronous calls only; the io_service is never run.
 
 #include <cstdint>
-#include <memory>
-
-#include <boost/asio/io_service.hpp>
-#include <boost/asio/ip/udp.hpp>
 
 #include "device/link.h"
+#include "device/udp_socket.h"
 
 namespace orvel {
 class IDesktop;
@@ -25,7 +22,7 @@ class CUDPAsio final : public orvel::ILink {
   bool Init(const std::uint32_t& deviceAddress, const std::uint16_t& port,
             const std::uint32_t& localAddress) override;
   void Close() override;
-  bool IsOpen() const override { return m_socket != nullptr; }
+  bool IsOpen() const override { return m_socket.IsOpen(); }
   unsigned Send(const std::uint8_t* data, std::uint16_t length) override;
   unsigned Available() override;
   unsigned Receive(std::uint8_t* buffer, std::uint16_t length) override;
@@ -33,23 +30,24 @@ class CUDPAsio final : public orvel::ILink {
   void BeginTask() override { m_oversizeReported = false; }
   void DiscardQueued() override;
 
-  static constexpr std::size_t kScratchSize = 288;
+  static constexpr std::size_t kScratchSize = orvel::kDatagramScratch;
 
  private:
   bool Connect();
+  void CloseQuietly();
   void ShowError(const std::wstring& text, const std::wstring& caption);
   // Takes one waiting datagram and drops it, reported with the given fate when it came from the
   // device (as a stranger's otherwise).
   void Forget(orvel::DatagramFate fromDevice);
-  void Report(const boost::asio::ip::udp::endpoint& sender, const std::uint8_t* data,
-              std::size_t size, orvel::DatagramFate fate);
+  void Report(orvel::Endpoint sender, const std::uint8_t* data, std::size_t size,
+              orvel::DatagramFate fate);
+  orvel::Endpoint Device() const { return {m_deviceAddress, m_port}; }
 
   orvel::IDesktop& m_desktop;
   std::uint32_t m_deviceAddress = 0;
   std::uint32_t m_localAddress = 0;
   std::uint16_t m_port = 0;
-  boost::asio::io_service m_ioService;
-  std::unique_ptr<boost::asio::ip::udp::socket> m_socket;
+  orvel::UdpSocket m_socket;
   // A datagram from the device that did not fit is reported once per task, not once each.
   bool m_oversizeReported = false;
 };

@@ -99,6 +99,49 @@ ReceivedDatagram ReceiveFrom(NativeSocket socket, std::uint8_t* buffer, std::siz
   return received;
 }
 
+SendResult SendTo(NativeSocket socket, const std::uint8_t* data, std::size_t size,
+                  std::uint32_t address, std::uint16_t port) {
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_addr.s_addr = htonl(address);
+  to.sin_port = htons(port);
+  SendResult result;
+#ifdef _WIN32
+  const int n =
+      ::sendto(Handle(socket), reinterpret_cast<const char*>(data), static_cast<int>(size), 0,
+               reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  if (n < 0) {
+    result.error = ::WSAGetLastError();
+    return result;
+  }
+#else
+  ssize_t n;
+  do {
+    n = ::sendto(Handle(socket), data, size, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) {
+    result.error = errno;
+    return result;
+  }
+#endif
+  result.size = static_cast<std::size_t>(n);
+  return result;
+}
+
+int IgnoreUnreachableReports([[maybe_unused]] NativeSocket socket) {
+#ifdef _WIN32
+  // SIO_UDP_CONNRESET, spelled out: MinGW's headers do not all carry it.
+  constexpr DWORD kUdpConnReset = 0x9800000C;
+  BOOL report = FALSE;
+  DWORD returned = 0;
+  if (::WSAIoctl(Handle(socket), kUdpConnReset, &report, sizeof report, nullptr, 0, &returned,
+                 nullptr, nullptr) != 0) {
+    return ::WSAGetLastError();
+  }
+#endif
+  return 0;
+}
+
 int HoldPortExclusively([[maybe_unused]] NativeSocket socket) {
 #ifdef _WIN32
   const BOOL exclusive = TRUE;

@@ -34,6 +34,19 @@ struct ReceivedDatagram {
 // also for a datagram that did not fit.
 ReceivedDatagram ReceiveFrom(NativeSocket socket, std::uint8_t* buffer, std::size_t size);
 
+struct SendResult {
+  std::size_t size = 0;  // bytes sent
+  int error = 0;         // the system's error code when nothing was sent
+};
+// One datagram to address:port (IPv4, host order). Safe from several threads on one socket.
+SendResult SendTo(NativeSocket socket, const std::uint8_t* data, std::size_t size,
+                  std::uint32_t address, std::uint16_t port);
+
+// Windows reports an ICMP "port unreachable" for an earlier datagram as an error of the next
+// receive on an unconnected socket; this turns that off. Elsewhere it does nothing. Returns 0 or
+// the system's error code.
+int IgnoreUnreachableReports(NativeSocket socket);
+
 // Makes sure that no other socket can bind the socket's port while it is open, before it is bound:
 // Linux refuses a second bind as long as neither socket asks for reuse, Windows lets a socket with
 // SO_REUSEADDR take over a bound port unless the first one holds it exclusively. Returns 0 or the

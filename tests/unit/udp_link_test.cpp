@@ -1,4 +1,6 @@
-// The real UDP link on loopback: the tool binds 127.0.0.1:port, the device is 127.0.0.2:port.
+// The real UDP links on loopback: the tool binds 127.0.0.1:port, the device is 127.0.0.2:port. The
+// dialog's own link (CUDPAsio) and a device's share of a run's socket (SharedLink) keep the same
+// rules, so most cases run on both.
 
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -6,8 +8,10 @@
 #include <boost/asio/io_service.hpp>
 #include <boost/asio/ip/udp.hpp>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
+#include "device/shared_link.h"
 #include "device/udp_link.h"
 #include "platform/utf8.h"
 #include "session/device_session.h"
@@ -59,7 +63,9 @@ bool PortTaken(asio::io_service& io, std::uint16_t port) {
   return !PlainSocket(io, kTool, port).Bound();
 }
 
-class UdpLink : public ::testing::Test {
+enum class LinkKind { Own, Shared };
+
+class UdpLink : public ::testing::TestWithParam<LinkKind> {
  protected:
   void SetUp() override {
     port = FreePort(io);
@@ -69,14 +75,26 @@ class UdpLink : public ::testing::Test {
     session.m_timeLimit = 40;
   }
 
+  std::unique_ptr<orvel::ILink> MakeLink() {
+    if (GetParam() == LinkKind::Own) return std::make_unique<CUDPAsio>(desktop);
+    return std::make_unique<orvel::SharedLink>(sockets, desktop);
+  }
+  bool Shared() const { return GetParam() == LinkKind::Shared; }
+
   asio::io_service io;
   std::uint16_t port = 0;
   ScriptedDesktop desktop;
   orvel::SteadyClock clock;
-  CDeviceSession session{desktop, clock};
+  orvel::SharedSockets sockets;
+  CDeviceSession session{desktop, clock, MakeLink()};
 };
 
-TEST_F(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
+INSTANTIATE_TEST_SUITE_P(Links, UdpLink, ::testing::Values(LinkKind::Own, LinkKind::Shared),
+                         [](const auto& info) {
+                           return info.param == LinkKind::Own ? "Own" : "Shared";
+                         });
+
+TEST_P(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
   auto outer = session.GetLink();
   EXPECT_TRUE(outer->IsOpen());
   EXPECT_TRUE(PortTaken(io, port));
@@ -103,7 +121,9 @@ TEST_F(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, AnyInterfaceStillSendsFromTheServicePort) {
+// The shared socket is never connected: bound to every interface, it keeps the port on all of them.
+TEST_P(UdpLink, AnyInterfaceStillSendsFromTheServicePort) {
+  if (Shared()) GTEST_SKIP() << "the shared socket is never connected";
   session.m_localAddress = 0;
   const auto lease = session.GetLink();
   // Bound to every interface, the device's port on this host is taken until the link's connect
@@ -120,7 +140,7 @@ TEST_F(UdpLink, AnyInterfaceStillSendsFromTheServicePort) {
   EXPECT_TRUE(PortTaken(io, port));
 }
 
-TEST_F(UdpLink, AddressInUseGivesTheBoxThenTheWarningAndLeavesTheLinkClosed) {
+TEST_P(UdpLink, AddressInUseGivesTheBoxThenTheWarningAndLeavesTheLinkClosed) {
   {
     PlainSocket blocker(io, kTool, port);
     ASSERT_TRUE(blocker.Bound());
@@ -147,7 +167,7 @@ TEST_F(UdpLink, AddressInUseGivesTheBoxThenTheWarningAndLeavesTheLinkClosed) {
   EXPECT_EQ(desktop.Boxes().size(), 1u);
 }
 
-TEST_F(UdpLink, OtherSetUpErrorsShowTheirDescription) {
+TEST_P(UdpLink, OtherSetUpErrorsShowTheirDescription) {
   session.m_localAddress = 0x0AFFFF01;  // 10.255.255.1: not an address of this host
   EXPECT_THROW(session.GetLink(), CMBoxExeption);
   ASSERT_EQ(desktop.Boxes().size(), 1u);
@@ -157,8 +177,9 @@ TEST_F(UdpLink, OtherSetUpErrorsShowTheirDescription) {
   EXPECT_FALSE(session.Link().IsOpen());
 }
 
-TEST_F(UdpLink, ReceiveTakesOnlyTheDevicesDatagramsIntoTheBuffer) {
-  CUDPAsio link(desktop);
+TEST_P(UdpLink, ReceiveTakesOnlyTheDevicesDatagramsIntoTheBuffer) {
+  const auto owned = MakeLink();
+  orvel::ILink& link = *owned;
   ASSERT_TRUE(link.Init(kDevice, port, kTool));
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
@@ -182,7 +203,11 @@ TEST_F(UdpLink, ReceiveTakesOnlyTheDevicesDatagramsIntoTheBuffer) {
       EXPECT_EQ(buffer, Bytes(8, 0xEE)) << "a stranger's datagram reached the caller's buffer";
     }
   }
-  EXPECT_GE(dropped, 1);  // the wrong port always arrives; the kernel may filter the stranger
+  // The wrong port always reaches the own link, the kernel may filter the stranger; the shared
+  // socket drops both before they reach the device's inbox.
+  if (!Shared()) {
+    EXPECT_GE(dropped, 1);
+  }
   EXPECT_EQ(taken, 10u);  // the full size, though only 4 bytes were asked for
   EXPECT_EQ(buffer, (Bytes{1, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE}));
 
@@ -203,8 +228,9 @@ TEST_F(UdpLink, ReceiveTakesOnlyTheDevicesDatagramsIntoTheBuffer) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, ClosedLinkReturnsZeroAndShowsNothing) {
-  CUDPAsio link(desktop);
+TEST_P(UdpLink, ClosedLinkReturnsZeroAndShowsNothing) {
+  const auto owned = MakeLink();
+  orvel::ILink& link = *owned;
   std::uint8_t buffer[4] = {7, 7, 7, 7};
   EXPECT_EQ(link.Send(buffer, 4), 0u);
   EXPECT_EQ(link.Available(), 0u);
@@ -215,10 +241,11 @@ TEST_F(UdpLink, ClosedLinkReturnsZeroAndShowsNothing) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, UnreachableDevicePortIsJustSilence) {
+TEST_P(UdpLink, UnreachableDevicePortIsJustSilence) {
   // Nothing listens on the device's port: the platform answers the request with "port
   // unreachable", which must neither fail the next request nor turn the idle wait into a spin.
-  CUDPAsio link(desktop);
+  const auto owned = MakeLink();
+  orvel::ILink& link = *owned;
   ASSERT_TRUE(link.Init(kDevice, port, kTool));
   const std::uint8_t request[] = {0xAA, 0x55, 0x0E, 0, 0, 0, 0, 0, 0, 0};
   for (int round = 0; round < 3; ++round) {
@@ -231,7 +258,7 @@ TEST_F(UdpLink, UnreachableDevicePortIsJustSilence) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, TinyDatagramsDoNotHideTheAnswerBehindThem) {
+TEST_P(UdpLink, TinyDatagramsDoNotHideTheAnswerBehindThem) {
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
   ASSERT_TRUE(device.Bound() && otherPort.Bound());
@@ -253,7 +280,7 @@ TEST_F(UdpLink, TinyDatagramsDoNotHideTheAnswerBehindThem) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
+TEST_P(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
   ASSERT_TRUE(device.Bound() && otherPort.Bound());
@@ -288,7 +315,7 @@ TEST_F(UdpLink, VersionIsTakenOnArrivalAndNeverFromAnotherPort) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, SecondLinkOnTheSamePortIsRefused) {
+TEST_P(UdpLink, SecondLinkOnTheSamePortIsRefused) {
   const auto lease = session.GetLink();
   ScriptedDesktop otherDesktop;
   CDeviceSession other(otherDesktop, clock);
@@ -307,7 +334,7 @@ TEST_F(UdpLink, SecondLinkOnTheSamePortIsRefused) {
   EXPECT_TRUE(desktop.Boxes().empty());
 }
 
-TEST_F(UdpLink, OversizedDatagramsAreDroppedAndOnlyTheDevicesAreReportedOncePerTask) {
+TEST_P(UdpLink, OversizedDatagramsAreDroppedAndOnlyTheDevicesAreReportedOncePerTask) {
   PlainSocket device(io, kDevice, port);
   PlainSocket otherPort(io, kDevice, static_cast<std::uint16_t>(port + 1));
   ASSERT_TRUE(device.Bound() && otherPort.Bound());
@@ -336,7 +363,8 @@ TEST_F(UdpLink, OversizedDatagramsAreDroppedAndOnlyTheDevicesAreReportedOncePerT
   device.socket.send_to(asio::buffer(oversize), At(kTool, port));
   device.socket.send_to(asio::buffer(answer), At(kTool, port));
 
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(next(), 0u) << i;
+  // The shared socket drops the stranger's three before they reach the device's inbox.
+  for (int i = 0; i < (Shared() ? 2 : 5); ++i) EXPECT_EQ(next(), 0u) << i;
   EXPECT_EQ(buffer, Bytes(CUDPAsio::kScratchSize, 0xEE)) << "a refused datagram reached the buffer";
   // One box for the device's two, none for the stranger's; the answer behind them comes whole.
   ASSERT_EQ(desktop.Boxes().size(), 1u);
@@ -354,6 +382,97 @@ TEST_F(UdpLink, OversizedDatagramsAreDroppedAndOnlyTheDevicesAreReportedOncePerT
   EXPECT_EQ(next(), 0u);
   EXPECT_EQ(next(), 0u);
   EXPECT_EQ(desktop.Boxes().size(), 2u);
+}
+
+}  // namespace
+
+namespace {
+
+// What the shared socket reports of the datagrams no device takes.
+struct DroppedDatagrams final : orvel::ITrafficObserver {
+  void Sent(std::uint32_t, std::uint16_t, const std::uint8_t*, std::size_t) override {}
+  void Received(std::uint32_t address, std::uint16_t, const std::uint8_t*, std::size_t, std::size_t,
+                orvel::DatagramFate fate) override {
+    const std::lock_guard lock(mutex);
+    (fate == orvel::DatagramFate::Stranger ? strangers : overflow).push_back(address);
+  }
+  std::mutex mutex;
+  std::vector<std::uint32_t> strangers;
+  std::vector<std::uint32_t> overflow;
+};
+
+// Takes datagrams from link until count have come or 3 s have passed; their first bytes.
+Bytes TakeFirstBytes(orvel::ILink& link, std::size_t count) {
+  Bytes firsts;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (firsts.size() < count && std::chrono::steady_clock::now() < end) {
+    link.WaitReadable(2);
+    std::uint8_t buffer[8] = {};
+    if (link.Available() > 0 && link.Receive(buffer, sizeof buffer) > 0)
+      firsts.push_back(buffer[0]);
+  }
+  return firsts;
+}
+
+TEST(SharedSocket, EachDeviceGetsOnlyItsOwnDatagramsWhoeverReadsTheSocket) {
+  asio::io_service io;
+  const std::uint16_t port = FreePort(io);
+  constexpr std::uint32_t kSecond = 0x7F000003, kStranger = 0x7F000004;
+  DroppedDatagrams dropped;
+  orvel::SharedSockets sockets(&dropped);
+  ScriptedDesktop desktopA, desktopB;
+  orvel::SharedLink a(sockets, desktopA), b(sockets, desktopB);
+  ASSERT_TRUE(a.Init(kDevice, port, kTool));
+  ASSERT_TRUE(b.Init(kSecond, port, kTool));
+  PlainSocket deviceA(io, kDevice, port), deviceB(io, kSecond, port), stranger(io, kStranger, port);
+  ASSERT_TRUE(deviceA.Bound() && deviceB.Bound() && stranger.Bound());
+
+  // Interleaved, while both sessions wait at once: whichever reads hands the other its share.
+  constexpr std::size_t kEach = 40;
+  Bytes gotA, gotB;
+  std::thread readerA([&] { gotA = TakeFirstBytes(a, kEach); });
+  std::thread readerB([&] { gotB = TakeFirstBytes(b, kEach); });
+  for (std::size_t i = 0; i < kEach; ++i) {
+    deviceA.socket.send_to(asio::buffer("AA", 2), At(kTool, port));
+    stranger.socket.send_to(asio::buffer("SS", 2), At(kTool, port));
+    deviceB.socket.send_to(asio::buffer("BB", 2), At(kTool, port));
+    if (i % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  readerA.join();
+  readerB.join();
+  EXPECT_EQ(gotA, Bytes(kEach, 'A'));
+  EXPECT_EQ(gotB, Bytes(kEach, 'B'));
+  {
+    const std::lock_guard lock(dropped.mutex);
+    EXPECT_EQ(dropped.strangers, std::vector<std::uint32_t>(kEach, kStranger));
+  }
+
+  // A device nobody takes from fills its inbox up to the bound; the rest is dropped and reported.
+  constexpr std::size_t kFlood = orvel::SharedSocket::kInboxLimit + 6;
+  for (std::size_t i = 0; i < kFlood; ++i)
+    deviceA.socket.send_to(asio::buffer("FF", 2), At(kTool, port));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  for (int i = 0; i < 20; ++i) b.WaitReadable(2);  // b reads the socket for both
+  EXPECT_EQ(TakeFirstBytes(a, orvel::SharedSocket::kInboxLimit),
+            Bytes(orvel::SharedSocket::kInboxLimit, 'F'));
+  a.WaitReadable(5);
+  EXPECT_EQ(a.Available(), 0u);
+  {
+    const std::lock_guard lock(dropped.mutex);
+    EXPECT_EQ(dropped.overflow, std::vector<std::uint32_t>(6, kDevice));
+  }
+
+  // The socket holds the port until the last device lets go; the same device twice is refused.
+  ScriptedDesktop desktopC;
+  orvel::SharedLink again(sockets, desktopC);
+  EXPECT_FALSE(again.Init(kDevice, port, kTool));
+  EXPECT_EQ(desktopC.Boxes().size(), 1u);
+  a.Close();
+  EXPECT_TRUE(PortTaken(io, port));
+  b.Close();
+  EXPECT_FALSE(PortTaken(io, port));
+  EXPECT_TRUE(desktopA.Boxes().empty());
+  EXPECT_TRUE(desktopB.Boxes().empty());
 }
 
 }  // namespace
