@@ -38,8 +38,10 @@ int CmdVersion(CliContext& context) {
                                             L"Ошибка обмена данными.", mbox::kIconWarning));
       return 1;
     }
-    std::printf("%d.%02d (kind %u)\n", version.Major(), version.Minor(), unsigned{version.kind});
-    std::fflush(stdout);
+    if (context.printResult) {
+      std::printf("%d.%02d (kind %u)\n", version.Major(), version.Minor(), unsigned{version.kind});
+      std::fflush(stdout);
+    }
     return 0;
   });
 }

@@ -15,6 +15,7 @@ struct CliContext {
   CDeviceSession& session;
   ConsoleDesktop& desktop;
   std::optional<std::wstring> file;  // the command's file argument, when it takes one
+  bool printResult = true;           // false: the result goes only to the results table
 };
 
 // Hands the command's file argument to the desktop's file choice; false (after saying so on

@@ -29,32 +29,44 @@ int ConsoleDesktop::ShowMessage(WindowHandle, const std::wstring& text, const st
   EndProgressLine();
   m_boxes.emplace_back(caption, text);
   // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of operator+.
-  std::string line = ToUtf8(caption);
-  line.append(": ").append(ToUtf8(text));
+  std::string line = m_options.prefix;
+  line.append(ToUtf8(caption)).append(": ").append(ToUtf8(text));
   if (!IsYesNo(style)) {
-    std::fprintf(m_options.err, "%s\n", line.c_str());
-    std::fflush(m_options.err);
+    Say(line);
     return mbox::kOk;
   }
 
-  // A question: answered from --retries, else on a terminal, else No.
-  std::fprintf(m_options.err, "%s [y/N] ", line.c_str());
+  // A question: answered from --retries, else on a terminal, else No. The line goes out whole, so
+  // that the lines of devices running at the same time do not mix.
+  line += " [y/N] ";
   bool yes = false;
   if (m_options.retries) {
     yes = *m_options.retries > 0;
     if (yes) --*m_options.retries;
-    std::fputs(yes ? "y\n" : "n\n", m_options.err);
+    Say(line + (yes ? "y" : "n"));
   } else if (m_options.inIsTerminal && m_options.in) {
+    if (m_options.lines) m_options.lines->Hold(true);
+    std::fputs(line.c_str(), m_options.err);
     std::fflush(m_options.err);
     char buffer[256];
     const bool read = std::fgets(buffer, sizeof buffer, m_options.in) != nullptr;
     yes = read && IsYes(buffer);
     if (!read) std::fputs("\n", m_options.err);
+    std::fflush(m_options.err);
+    if (m_options.lines) m_options.lines->Hold(false);
   } else {
-    std::fputs("n\n", m_options.err);
+    Say(line + "n");
   }
-  std::fflush(m_options.err);
   return yes ? mbox::kYes : mbox::kNo;
+}
+
+void ConsoleDesktop::Say(const std::string& line) {
+  if (m_options.lines) {
+    m_options.lines->Message(line);
+    return;
+  }
+  std::fprintf(m_options.err, "%s\n", line.c_str());
+  std::fflush(m_options.err);
 }
 
 std::optional<std::wstring> ConsoleDesktop::ChooseFile(const FileChoice&) { return m_chosenFile; }
@@ -75,6 +87,10 @@ void ConsoleDesktop::SetStatusText(WindowHandle, const std::wstring& text) {
 }
 
 void ConsoleDesktop::DrawProgress() {
+  if (m_options.lines) {
+    m_options.lines->Progress(m_pos, m_max, m_status);
+    return;
+  }
   if (!m_options.errIsTerminal) return;
   std::string line;
   if (!m_status.empty()) line.append("[").append(ToUtf8(m_status)).append("] ");

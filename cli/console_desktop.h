@@ -12,6 +12,17 @@
 
 namespace orvel {
 
+// Where a desktop of a run that draws live lines sends what it would print itself (StatusBoard).
+class IConsoleLines {
+ public:
+  virtual ~IConsoleLines() = default;
+  // One whole line for stderr.
+  virtual void Message(const std::string& line) = 0;
+  virtual void Progress(std::uint16_t pos, std::uint16_t max, const std::wstring& status) = 0;
+  // While held, nothing else is drawn: a question is asked on the terminal.
+  virtual void Hold(bool held) = 0;
+};
+
 class ConsoleDesktop final : public IDesktop {
  public:
   struct Options {
@@ -20,6 +31,8 @@ class ConsoleDesktop final : public IDesktop {
     bool errIsTerminal = false;       // draw progress
     bool inIsTerminal = false;        // Yes/No questions may be asked
     std::optional<unsigned> retries;  // answer Yes this many times, then No, without asking
+    std::string prefix;               // before every box ("10.0.0.5:40000: " when several run)
+    IConsoleLines* lines = nullptr;   // boxes and progress go there instead (null: drawn here)
   };
 
   explicit ConsoleDesktop(Options options);
@@ -41,6 +54,7 @@ class ConsoleDesktop final : public IDesktop {
   void SetStatusText(WindowHandle status, const std::wstring& text) override;
 
  private:
+  void Say(const std::string& line);
   void DrawProgress();
   void EndProgressLine();
 

@@ -1,12 +1,16 @@
-// orvelctl: the command-line front end over the same core as the dialog.
+// orvelctl: the command-line front end over the same core as the dialog, for one device or many.
 //   orvelctl [options] <command> [file]
-// Exit status: 0 success, 1 the task failed (its boxes are on stderr), 2 bad usage.
+// Exit status: 0 every device succeeded, 1 a task failed (its boxes are on stderr), 2 bad usage.
+// Every run, of one device or many, goes through the same runner and the shared socket.
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,10 +18,13 @@
 
 #include "app/rules/settings_record.h"
 #include "cli/commands.h"
+#include "cli/device_runner.h"
+#include "cli/status_board.h"
 #include "cli/task_log.h"
 #include "cli/trace.h"
 #include "common/address_list.h"
 #include "common/sha256.h"
+#include "device/shared_link.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
@@ -39,10 +46,17 @@ constexpr const char* kUsage =
     "  update <in.update>      run the whole device update\n"
     "  restart                 ask the device to restart\n"
     "options:\n"
-    "  -d, --device A.B.C.D    device address (default: from Settings.ini)\n"
+    "  -d, --device LIST       device addresses (default: from Settings.ini): one A.B.C.D, a\n"
+    "                          list 10.0.0.5,10.0.0.9, a range 10.0.0.5-10.0.0.40 or a network\n"
+    "                          10.0.0.0/27 (without its network and broadcast addresses)\n"
+    "  --devices FILE          device addresses from FILE: one a.b.c.d or a.b.c.d:port a line,\n"
+    "                          # starts a comment\n"
     "  -p, --port N            device service port (default: from Settings.ini)\n"
     "  -i, --interface A.B.C.D local interface to bind (default: any)\n"
+    "  --jobs N                devices served at the same time (default 16)\n"
+    "  --json                  print the results as one JSON document\n"
     "  --retries N             how often the update may retry a failed part without asking\n"
+    "                          (several devices never ask: default 0)\n"
     "  --restart-wait S        seconds to wait for the device after its restart (default 29)\n"
     "  --verify                write-config, write-program, update: read back what was\n"
     "                          written, before any restart; a difference fails the task\n"
@@ -53,7 +67,12 @@ constexpr const char* kUsage =
     "  --log FILE              append one JSON line about the task to FILE\n"
     "  -h, --help              this text\n"
     "  --version               the version of orvelctl\n"
-    "  --                      ends the options (for a file whose name begins with -)\n";
+    "  --                      ends the options (for a file whose name begins with -)\n"
+    "Several devices: read-config needs {device} in its file name (cfg-{device}.bin becomes\n"
+    "cfg-10.0.0.5.bin); the other commands send the same file to every device; the update keeps\n"
+    "each device's backups in Temp/<address>/. A table of the results ends the run on stdout:\n"
+    "device, version before, result, seconds, requests, resends, message.\n"
+    "Exit status: 0 every device succeeded, 1 any failed, 2 bad usage.\n";
 
 struct Command {
   const char* name;
@@ -71,8 +90,10 @@ constexpr Command kCommands[] = {
 };
 
 struct Arguments {
-  std::optional<std::uint32_t> device;
+  std::vector<orvel::DeviceEntry> devices;  // from -d and --devices, in their order
   std::optional<std::uint16_t> port;
+  unsigned jobs = 16;
+  bool json = false;
   std::uint32_t interfaceAddress = 0;
   std::optional<unsigned> retries;
   unsigned restartWait = 29;
@@ -119,6 +140,20 @@ bool ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint1
   return true;
 }
 
+// A devices file longer than this is no list of devices.
+constexpr std::uint64_t kDevicesFileLimit = 4u << 20;
+
+// Appends entries to devices, leaving out an address listed already.
+void AddDevices(const std::vector<orvel::DeviceEntry>& entries,
+                std::vector<orvel::DeviceEntry>& devices) {
+  for (const orvel::DeviceEntry& entry : entries) {
+    const bool listed = std::any_of(
+        devices.begin(), devices.end(),
+        [&](const orvel::DeviceEntry& other) { return other.address == entry.address; });
+    if (!listed) devices.push_back(entry);
+  }
+}
+
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "orvelctl: %s\nTry 'orvelctl --help'.\n", message.c_str());
   return kUsageError;
@@ -163,29 +198,52 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       const auto path = value();
       if (!path || path->empty()) return UsageError("--log needs a file");
       out.log = *path;
-    } else if (name == "-d" || name == "--device" || name == "-i" || name == "--interface") {
+    } else if (name == "--json") {
+      out.json = true;
+    } else if (name == "-d" || name == "--device") {
+      const auto text = value();
+      if (!text) return UsageError(name + " needs an address");
+      std::string error;
+      const auto entries = orvel::ParseAddressList(*text, error);
+      if (!entries) return UsageError(error);
+      AddDevices(*entries, out.devices);
+    } else if (name == "--devices") {
+      const auto path = value();
+      if (!path || path->empty()) return UsageError("--devices needs a file");
+      std::vector<std::uint8_t> bytes;
+      if (orvel::ReadWholeFile(orvel::PathFromArgument(*path), bytes, kDevicesFileLimit) !=
+          orvel::ReadStatus::Ok) {
+        return UsageError("cannot read the devices file " + *path);
+      }
+      std::string error;
+      const auto entries = orvel::ParseDeviceFile(
+          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
+      if (!entries) return UsageError(*path + ": " + error);
+      AddDevices(*entries, out.devices);
+    } else if (name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
       const auto address = orvel::ParseIPv4(*text);
       if (!address) return UsageError("not an IPv4 address: " + *text);
-      if (name == "-d" || name == "--device") {
-        out.device = *address;
-      } else {
-        out.interfaceAddress = *address;
-      }
+      out.interfaceAddress = *address;
     } else if (name == "-p" || name == "--port") {
       const auto text = value();
       if (!text) return UsageError(name + " needs a port");
       const auto port = ParseNumber(*text, 65535);
       if (!port || *port == 0) return UsageError("not a port (1..65535): " + *text);
       out.port = static_cast<std::uint16_t>(*port);
-    } else if (name == "--retries" || name == "--restart-wait") {
+    } else if (name == "--retries" || name == "--restart-wait" || name == "--jobs") {
       const auto text = value();
       if (!text) return UsageError(name + " needs a number");
-      const auto number = ParseNumber(*text, name == "--retries" ? 1000000 : 3600);
-      if (!number) return UsageError("bad value for " + name + ": " + *text);
+      const unsigned long max = name == "--retries" ? 1000000 : name == "--jobs" ? 256 : 3600;
+      const auto number = ParseNumber(*text, max);
+      if (!number || (name == "--jobs" && *number == 0)) {
+        return UsageError("bad value for " + name + ": " + *text);
+      }
       if (name == "--retries") {
         out.retries = static_cast<unsigned>(*number);
+      } else if (name == "--jobs") {
+        out.jobs = static_cast<unsigned>(*number);
       } else {
         out.restartWait = static_cast<unsigned>(*number);
       }
@@ -209,11 +267,39 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
     return UsageError("unexpected argument " + positional[expected]);
   if (out.command->takesFile) out.file = positional[1];
 
-  if (!(out.device && out.port) && !ReadSettings(out.device, out.port)) {
-    return UsageError("Settings.ini holds no valid record a.b.c.d:port; give -d and -p");
+  // Settings.ini is read only for what the command line leaves open.
+  const bool portMissing =
+      !out.port && std::any_of(out.devices.begin(), out.devices.end(),
+                               [](const orvel::DeviceEntry& entry) { return !entry.port; });
+  if (out.devices.empty() || portMissing) {
+    std::optional<std::uint32_t> device;
+    if (!ReadSettings(device, out.port)) {
+      return UsageError("Settings.ini holds no valid record a.b.c.d:port; give -d and -p");
+    }
+    if (out.devices.empty() && device) out.devices.push_back({*device, std::nullopt});
   }
-  if (!out.device) return UsageError("no device address: give -d or put it in Settings.ini");
-  if (!out.port) return UsageError("no device port: give -p or put it in Settings.ini");
+  if (out.devices.empty()) {
+    return UsageError("no device address: give -d or put it in Settings.ini");
+  }
+  for (const orvel::DeviceEntry& entry : out.devices) {
+    if (!entry.port && !out.port) {
+      return UsageError("no device port: give -p or put it in Settings.ini");
+    }
+  }
+
+  // Rules of a run over several devices, settled before anything is sent.
+  const bool several = out.devices.size() > 1;
+  const bool readConfig = std::string_view(out.command->name) == "read-config";
+  if (several && out.file && *out.file == "-") {
+    return UsageError("- (standard input or output) serves one device only");
+  }
+  if (several && readConfig && !orvel::HasDevicePattern(*out.file)) {
+    return UsageError("read-config with several devices needs {device} in the file name (" +
+                      *out.file + "), e.g. cfg-{device}.bin");
+  }
+  if (out.json && readConfig && *out.file == "-") {
+    return UsageError("--json and read-config - cannot share standard output");
+  }
   return 0;
 }
 
@@ -233,8 +319,19 @@ std::optional<std::string> FileDigest(const std::wstring& path) {
   return orvel::Sha256::Hex(orvel::Sha256::Of(bytes.data(), bytes.size()));
 }
 
-void LogTask(const Arguments& arguments, const CDeviceSession& session,
-             const orvel::ConsoleDesktop& desktop, std::time_t started, int status) {
+// Boxes as one text: "caption: text; caption: text".
+std::string BoxesText(const orvel::ConsoleDesktop& desktop) {
+  std::string message;
+  for (const auto& [caption, text] : desktop.Boxes()) {
+    if (!message.empty()) message += "; ";
+    message += orvel::ToUtf8(caption) + ": " + orvel::ToUtf8(text);
+  }
+  return message;
+}
+
+void LogTask(const Arguments& arguments, const std::optional<std::string>& file,
+             const CDeviceSession& session, const orvel::ConsoleDesktop& desktop,
+             std::time_t started, int status) {
   orvel::cli::TaskLogEntry entry;
   entry.time = started;
   entry.tool = std::string("orvelctl ") + kToolVersion;
@@ -242,27 +339,24 @@ void LogTask(const Arguments& arguments, const CDeviceSession& session,
   entry.port = session.m_port;
   entry.deviceVersion = session.m_stats.deviceVersion;
   entry.task = arguments.command->name;
-  entry.file = arguments.file;
+  entry.file = file;
   // Standard input is gone and standard output cannot be read back.
-  if (arguments.file && *arguments.file != "-")
-    entry.sha256 = FileDigest(orvel::PathFromArgument(*arguments.file));
+  if (file && *file != "-") entry.sha256 = FileDigest(orvel::PathFromArgument(*file));
   entry.requests = session.m_stats.requests;
   entry.resends = session.m_stats.resends;
   entry.ok = status == 0;
-  for (const auto& [caption, text] : desktop.Boxes()) {
-    if (!entry.message.empty()) entry.message += "; ";
-    entry.message += orvel::ToUtf8(caption) + ": " + orvel::ToUtf8(text);
-  }
+  entry.message = BoxesText(desktop);
   if (!orvel::cli::AppendTaskLog(orvel::PathFromArgument(*arguments.log),
                                  orvel::cli::TaskLogLine(entry))) {
     std::fprintf(stderr, "orvelctl: cannot append to the log %s\n", arguments.log->c_str());
   }
 }
 
-int RunCommand(const Arguments& arguments, CDeviceSession& session,
-               orvel::ConsoleDesktop& desktop) {
+int RunCommand(const Arguments& arguments, const std::optional<std::string>& file,
+               CDeviceSession& session, orvel::ConsoleDesktop& desktop) {
   orvel::cli::CliContext context{session, desktop, std::nullopt};
-  if (arguments.file) context.file = orvel::PathFromArgument(*arguments.file);
+  if (file) context.file = orvel::PathFromArgument(*file);
+  context.printResult = !arguments.json && arguments.devices.size() == 1;
   try {
     return arguments.command->run(context);
   } catch (...) {
@@ -271,33 +365,134 @@ int RunCommand(const Arguments& arguments, CDeviceSession& session,
   return 1;
 }
 
-int Run(const Arguments& arguments) {
+// What every device of a run shares: the sockets, the live lines, the trace's start, the log.
+struct RunShared {
+  orvel::SharedSockets& sockets;
+  orvel::cli::StatusBoard& board;
+  bool live = false;  // the board draws on a terminal
+  orvel::IClock& clock;
+  std::int64_t startMs = 0;
+  std::mutex logMutex;
+};
+
+// A device's boxes and progress, as lines of the board. Called on the device's own thread, which
+// is also the only one that touches its session.
+class DeviceLines final : public orvel::IConsoleLines {
+ public:
+  DeviceLines(orvel::cli::StatusBoard& board, std::size_t line) : m_board(board), m_line(line) {}
+  void Watch(const CDeviceSession& session) { m_session = &session; }
+
+  void Message(const std::string& text) override { m_board.Print(text); }
+  void Progress(std::uint16_t pos, std::uint16_t max, const std::wstring& status) override {
+    const unsigned percent = max == 0 ? 0 : unsigned{pos} * 100u / max;
+    m_board.Update(m_line, percent, orvel::ToUtf8(status), m_session ? m_session->m_stats.bytes : 0,
+                   m_session ? m_session->m_stats.resends : 0);
+  }
+  void Hold(bool held) override { m_board.Hold(held); }
+
+ private:
+  orvel::cli::StatusBoard& m_board;
+  std::size_t m_line;
+  const CDeviceSession* m_session = nullptr;
+};
+
+orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared,
+                                   const orvel::Endpoint& device, std::size_t line) {
+  const bool several = arguments.devices.size() > 1;
+  DeviceLines lines(shared.board, line);
   orvel::ConsoleDesktop::Options options;
-  // The trace's lines would break a progress line drawn between them.
-  options.errIsTerminal = orvel::IsTerminal(stderr) && !arguments.trace;
-  options.inIsTerminal = orvel::IsTerminal(stdin);
-  options.retries = arguments.retries;
+  options.inIsTerminal = !several && orvel::IsTerminal(stdin);
+  // Several devices never ask: a question waiting for one would hold up the terminal for all.
+  options.retries = several ? arguments.retries.value_or(0) : arguments.retries;
+  if (several) options.prefix = orvel::cli::EndpointText(device) + ": ";
+  if (shared.live) options.lines = &lines;
   orvel::ConsoleDesktop desktop(options);
-  orvel::SteadyClock clock;
-  CDeviceSession session(desktop, clock);
+  CDeviceSession session(desktop, shared.clock,
+                         std::make_unique<orvel::SharedLink>(shared.sockets, desktop));
+  lines.Watch(session);
 
   // What the dialog's PrepareConnection does before every task.
   session.m_timeLimit = 40;
-  session.m_deviceAddress = *arguments.device;
-  session.m_port = *arguments.port;
+  session.m_deviceAddress = device.address;
+  session.m_port = device.port;
   session.m_localAddress = arguments.interfaceAddress;
   session.m_restartWaitSteps = arguments.restartWait;
   session.m_keptBackup =
       arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
   session.m_verify = arguments.verify;
+  if (several) {
+    const std::string folder = orvel::FormatIPv4(device.address);
+    session.m_deviceFolder.assign(folder.begin(), folder.end());
+  }
   std::optional<orvel::cli::TraceWriter> trace;
-  if (arguments.trace) session.SetTrafficObserver(&trace.emplace(stderr, clock));
+  if (arguments.trace) {
+    session.SetTrafficObserver(&trace.emplace(stderr, shared.clock, shared.startMs));
+  }
   session.BeginTask();
 
+  std::optional<std::string> file = arguments.file;
+  if (file && orvel::HasDevicePattern(*file)) {
+    file = orvel::ExpandDevicePattern(*file, device.address);
+  }
+  shared.board.Start(line, arguments.command->name);
   const std::time_t started = std::time(nullptr);
-  const int status = RunCommand(arguments, session, desktop);
-  if (arguments.log) LogTask(arguments, session, desktop, started, status);
-  return status;
+  const int status = RunCommand(arguments, file, session, desktop);
+  shared.board.Finish(line, status == 0);
+  if (arguments.log) {
+    const std::lock_guard lock(shared.logMutex);
+    LogTask(arguments, file, session, desktop, started, status);
+  }
+
+  orvel::cli::DeviceResult result;
+  result.version = session.m_stats.deviceVersion;
+  // A silent device answers the version query with nothing: no version.
+  if (result.version && result.version->kind == 0 && result.version->number == 0) {
+    result.version.reset();
+  }
+  result.status = status;
+  result.message = BoxesText(desktop);
+  result.requests = session.m_stats.requests;
+  result.resends = session.m_stats.resends;
+  return result;
+}
+
+int Run(const Arguments& arguments) {
+  orvel::SteadyClock clock;
+  const std::int64_t startMs = clock.NowMs();
+  std::vector<orvel::Endpoint> devices;
+  for (const orvel::DeviceEntry& entry : arguments.devices) {
+    devices.push_back({entry.address, entry.port ? *entry.port : *arguments.port});
+  }
+
+  // The trace's lines would break live lines drawn between them.
+  const bool live =
+      orvel::IsTerminal(stderr) && !arguments.trace && orvel::EnableCursorControl(stderr);
+  const orvel::TerminalSize terminal = orvel::SizeOfTerminal(stderr);
+  orvel::cli::StatusBoard::Options boardOptions;
+  boardOptions.live = live;
+  boardOptions.width = terminal.columns > 1 ? terminal.columns - 1 : terminal.columns;
+  boardOptions.maxLines = std::clamp<std::size_t>(terminal.rows / 2, 2, 24);
+  std::vector<orvel::cli::DeviceResult> results;
+  {
+    orvel::cli::StatusBoard board(boardOptions, clock);
+    for (const orvel::Endpoint& device : devices) board.Add(orvel::cli::EndpointText(device));
+    // Datagrams from no device of the run are traced here.
+    std::optional<orvel::cli::TraceWriter> strangers;
+    if (arguments.trace) strangers.emplace(stderr, clock, startMs);
+    orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
+    RunShared shared{sockets, board, live, clock, startMs, {}};
+    results = orvel::cli::RunOnDevices(devices, arguments.jobs, clock,
+                                       [&](const orvel::Endpoint& device, std::size_t line) {
+                                         return RunDevice(arguments, shared, device, line);
+                                       });
+  }
+
+  if (arguments.json) {
+    std::fputs(orvel::cli::ResultsJson(results).c_str(), stdout);
+  } else if (devices.size() > 1) {
+    std::fputs(orvel::cli::ResultsTable(results).c_str(), stdout);
+  }
+  return orvel::cli::OverallStatus(results);
 }
 
 }  // namespace

@@ -8,10 +8,8 @@
 #include "platform/utf8.h"
 
 namespace orvel::cli {
-namespace {
 
-// A JSON string; bytes that are not UTF-8 (a file name may hold any) become U+FFFD.
-std::string Json(const std::string& text) {
+std::string JsonString(const std::string& text) {
   const std::string utf8 = ToUtf8(FromUtf8(text));
   std::string json = "\"";
   for (const char c : utf8) {
@@ -39,6 +37,9 @@ std::string Json(const std::string& text) {
   return json + "\"";
 }
 
+namespace {
+
+std::string Json(const std::string& text) { return JsonString(text); }
 std::string Json(const std::optional<std::string>& text) { return text ? Json(*text) : "null"; }
 
 std::string UtcTime(std::time_t time) {

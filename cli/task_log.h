@@ -30,6 +30,10 @@ struct TaskLogEntry {
   std::string message;
 };
 
+// text as a JSON string, quotes included; bytes that are not UTF-8 (a file name may hold any)
+// become U+FFFD.
+std::string JsonString(const std::string& text);
+
 // The entry's JSON line, without the line end.
 std::string TaskLogLine(const TaskLogEntry& entry);
 // Appends the line and a line end to the file; false when that failed.

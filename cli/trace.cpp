@@ -58,8 +58,10 @@ std::string TraceLine(const TraceRecord& r) {
   return line;
 }
 
-TraceWriter::TraceWriter(std::FILE* out, IClock& clock)
-    : m_out(out), m_clock(clock), m_startMs(clock.NowMs()) {}
+TraceWriter::TraceWriter(std::FILE* out, IClock& clock) : TraceWriter(out, clock, clock.NowMs()) {}
+
+TraceWriter::TraceWriter(std::FILE* out, IClock& clock, std::int64_t startMs)
+    : m_out(out), m_clock(clock), m_startMs(startMs) {}
 
 void TraceWriter::Sent(std::uint32_t address, std::uint16_t port, const std::uint8_t* data,
                        std::size_t size) {

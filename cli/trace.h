@@ -34,6 +34,8 @@ std::string TraceLine(const TraceRecord& record);
 class TraceWriter final : public ITrafficObserver {
  public:
   TraceWriter(std::FILE* out, IClock& clock);
+  // Times counted from startMs of the clock: the writers of a run's devices share one start.
+  TraceWriter(std::FILE* out, IClock& clock, std::int64_t startMs);
 
   void Sent(std::uint32_t address, std::uint16_t port, const std::uint8_t* data,
             std::size_t size) override;

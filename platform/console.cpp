@@ -5,6 +5,7 @@
 #include <windows.h>
 #else
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include "platform/utf8.h"
@@ -19,6 +20,39 @@ bool IsTerminal(std::FILE* stream) {
   return _isatty(_fileno(stream)) != 0;
 #else
   return ::isatty(::fileno(stream)) != 0;
+#endif
+}
+
+TerminalSize SizeOfTerminal(std::FILE* stream) {
+  TerminalSize size;
+#ifdef _WIN32
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (::GetConsoleScreenBufferInfo(handle, &info)) {
+    size.columns = static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+    size.rows = static_cast<std::size_t>(info.srWindow.Bottom - info.srWindow.Top + 1);
+  }
+#else
+  winsize window{};
+  if (::ioctl(::fileno(stream), TIOCGWINSZ, &window) == 0 && window.ws_col > 0 &&
+      window.ws_row > 0) {
+    size.columns = window.ws_col;
+    size.rows = window.ws_row;
+  }
+#endif
+  return size;
+}
+
+bool EnableCursorControl([[maybe_unused]] std::FILE* stream) {
+#ifdef _WIN32
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  if (!::GetConsoleMode(handle, &mode)) return false;
+  // ENABLE_VIRTUAL_TERMINAL_PROCESSING, spelled out for older headers.
+  constexpr DWORD kVirtualTerminal = 0x0004;
+  return (mode & kVirtualTerminal) != 0 || ::SetConsoleMode(handle, mode | kVirtualTerminal);
+#else
+  return true;
 #endif
 }
 

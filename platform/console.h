@@ -2,6 +2,7 @@
 // What a command-line program meets of its system: terminals, arguments that name files, and the
 // signals (or console events) that stop it.
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -9,6 +10,17 @@ namespace orvel {
 
 // True when the stream is a terminal (a console on Windows).
 bool IsTerminal(std::FILE* stream);
+
+struct TerminalSize {
+  std::size_t columns = 80;
+  std::size_t rows = 24;
+};
+// The size of the terminal the stream writes to; 80 x 24 when it cannot be told.
+TerminalSize SizeOfTerminal(std::FILE* stream);
+
+// Lets the terminal of the stream take the cursor-moving and erasing sequences ("\x1b[A",
+// "\x1b[J"); false when it cannot (an old Windows console).
+bool EnableCursorControl(std::FILE* stream);
 
 // A command-line argument that names a file, as the wide path that the tasks open: the bytes as
 // given on POSIX systems, even when they are no UTF-8 (they go back to the system unchanged); the

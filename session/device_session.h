@@ -37,6 +37,7 @@ struct UpdatePackage;
 struct TaskStats {
   unsigned long requests = 0;                  // requests sent (a resent one counts once here)
   unsigned long resends = 0;                   // sends of a request after its first
+  std::uint64_t bytes = 0;                     // data bytes of the answered reads and writes
   std::optional<DeviceVersion> deviceVersion;  // the device's last answer to the version query
 };
 
@@ -159,6 +160,9 @@ class CDeviceSession {
   std::uint16_t m_timeLimit = 30;
   std::wstring m_workDir;
   std::wstring m_tempDir;
+  // When set, the update keeps its backups in Temp/<this>/ instead of Temp/ (a run over several
+  // devices: one folder each).
+  std::wstring m_deviceFolder;
   // How long the update waits for the device after its restart, in 1000-ms steps.
   unsigned m_restartWaitSteps = 29;
   KeptBackupPolicy m_keptBackup = KeptBackupPolicy::Ask;

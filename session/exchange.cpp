@@ -87,6 +87,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
           orvel::exchange::JudgeAnswer(command, address, length, answer.data(), n, answerLength);
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
       if (fate == orvel::DatagramFate::Taken) {
+        m_stats.bytes += length;
         // Never more than the block asked for: a longer answer's surplus is dropped.
         if (command == ServiceCommand::Read) std::memcpy(out, answer.data(), length);
         // Read and Write answers carry their address; a late one can never pass for another's.

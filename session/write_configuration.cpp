@@ -88,6 +88,11 @@ std::wstring& CDeviceSession::PrepareTempFolder(std::wstring& out) {
   if (const unsigned long error = orvel::CreateFolder(out)) {
     throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp", mbox::kIconInformation);
   }
+  if (m_deviceFolder.empty()) return out;
+  out += m_deviceFolder + orvel::kFolderSeparator;
+  if (const unsigned long error = orvel::CreateFolder(out)) {
+    throw CMBoxExeption(error, L"Не получется создать дирректорию \\Temp", mbox::kIconInformation);
+  }
   return out;
 }
 

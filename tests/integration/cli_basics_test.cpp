@@ -176,9 +176,18 @@ TEST(CliBasics, ProgressLineOnATerminalOnly) {
   const auto terminal = RunCommand("/usr/bin/script", {"-qec", line, "/dev/null"}, folder.path(),
                                    std::chrono::seconds(30));
   EXPECT_EQ(terminal.exitCode, 0) << terminal.out;
-  // One line redrawn in place up to 100 %, ended once the task is over.
-  EXPECT_NE(terminal.out.find("\r1%"), std::string::npos) << terminal.out;
-  EXPECT_NE(terminal.out.find("\r100%\r\n"), std::string::npos) << terminal.out;
+  // The device's line while it runs, then erased ("\x1b[1A": up one line, "\x1b[J": clear) for
+  // its final line.
+  const std::string device = std::string(SimProcess::kAddress) + ":" + std::to_string(sim.port());
+  const auto running =
+      terminal.out.find(device + std::string(21 - device.size(), ' ') + " read-config");
+  const auto final = terminal.out.find("\x1b[1A\r\x1b[J" + device);
+  ASSERT_NE(running, std::string::npos) << terminal.out;
+  ASSERT_NE(final, std::string::npos) << terminal.out;
+  EXPECT_LT(running, final);
+  const std::string finalLine = terminal.out.substr(final, terminal.out.find('\n', final) - final);
+  EXPECT_NE(finalLine.find(" ok "), std::string::npos) << finalLine;
+  EXPECT_NE(finalLine.find(" 100% "), std::string::npos) << finalLine;
   EXPECT_EQ(fs::file_size(folder.path() / "tty.bin"), 44916u);
 }
 

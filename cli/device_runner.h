@@ -1,0 +1,48 @@
+#pragma once
+// Running one task on many devices: each device on a thread of its own, at most `jobs` at a time,
+// and what each one ended with, for the results table or the JSON document:
+//
+//   device           version  result  seconds  requests  resends  message
+//   10.0.0.5:40000   1.11     ok          3.2       962        0
+//   10.0.0.6:40000   -        failed     40.1        27       26  Ошибка обмена данными.: Нет ...
+//
+//   {"devices":[{"device":"10.0.0.5:40000","version":"1.11","kind":0,"result":"ok","message":"",
+//     "seconds":3.2,"requests":962,"resends":0}]}
+
+#include <cstddef>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/udp_socket.h"
+#include "platform/clock.h"
+#include "protocol/packets.h"
+
+namespace orvel::cli {
+
+struct DeviceResult {
+  Endpoint device;
+  std::optional<DeviceVersion> version;  // as the task found the device, when it asked
+  int status = 1;                        // the command's exit status: 0 ok, 1 failed, 2 usage
+  std::string message;                   // the boxes shown, "caption: text; ..."
+  double seconds = 0;
+  unsigned long requests = 0;
+  unsigned long resends = 0;
+};
+
+// Runs task(device, its index) once for every device, at most jobs at a time, and returns the
+// results in the order of the devices, each with the seconds its task took. One device runs on the
+// calling thread. A task that throws fails its own device only.
+std::vector<DeviceResult> RunOnDevices(
+    const std::vector<Endpoint>& devices, unsigned jobs, IClock& clock,
+    const std::function<DeviceResult(const Endpoint&, std::size_t)>& task);
+
+// 0 when every device succeeded, else the highest status.
+int OverallStatus(const std::vector<DeviceResult>& results);
+
+std::string EndpointText(const Endpoint& device);  // "10.0.0.5:40000"
+std::string ResultsTable(const std::vector<DeviceResult>& results);
+std::string ResultsJson(const std::vector<DeviceResult>& results);
+
+}  // namespace orvel::cli
