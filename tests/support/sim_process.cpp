@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "common/address_list.h"
 
@@ -94,8 +95,17 @@ void SimProcess::StartOnFreePort(const std::string& simPath,
   throw std::runtime_error("orvel-sim did not start (" + simPath + ")");
 }
 
+SimProcess::SimProcess(std::vector<std::string> extraArgs, const Site& site, std::uint16_t port,
+                       const std::string& simPath)
+    : SimProcess(std::move(extraArgs), port, simPath, site.addresses) {}
+
 SimProcess::SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
-                       const std::string& simPath) {
+                       const std::string& simPath)
+    : SimProcess(std::move(extraArgs), port, simPath, kAddress) {}
+
+SimProcess::SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
+                       const std::string& simPath, const std::string& addresses)
+    : m_addresses(addresses) {
   if (simPath.empty()) throw std::runtime_error("the path of orvel-sim is not known");
   m_stateDir = m_root.path() / "state";
   for (int attempt = 0; attempt < kAttempts; ++attempt) {

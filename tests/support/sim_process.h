@@ -59,6 +59,10 @@ class SimProcess {
   };
   SimProcess(std::vector<std::string> extraArgs, const Site& site,
              const std::string& simPath = ORVEL_TEST_SIM_PATH);
+  // A site on a given port: devices beside those of another SimProcess on the same port, with
+  // faults of their own.
+  SimProcess(std::vector<std::string> extraArgs, const Site& site, std::uint16_t port,
+             const std::string& simPath = ORVEL_TEST_SIM_PATH);
   // On a given port, as the same device again after an earlier SimProcess on it has stopped.
   SimProcess(std::vector<std::string> extraArgs, std::uint16_t port,
              const std::string& simPath = ORVEL_TEST_SIM_PATH);
@@ -84,6 +88,8 @@ class SimProcess {
   int Stop();
 
  private:
+  SimProcess(std::vector<std::string> extraArgs, std::uint16_t port, const std::string& simPath,
+             const std::string& addresses);
   void StartOnFreePort(const std::string& simPath, const std::vector<std::string>& extraArgs);
   bool TryStart(const std::string& simPath, const std::vector<std::string>& extraArgs,
                 std::uint16_t port);

@@ -1,0 +1,153 @@
+// orvelctl over a site of eight devices on one port: six good ones, one that loses answers and one
+// that never answers. The good and the lossy end byte for byte right, the silent one fails alone.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/package_builder.h"
+#include "support/run_command.h"
+#include "support/sim_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using orvel::test::Bytes;
+using orvel::test::CommandResult;
+using orvel::test::PatternBytes;
+using orvel::test::ReadBytes;
+using orvel::test::SimProcess;
+
+const std::vector<std::string> kGood = {"127.0.0.2", "127.0.0.3", "127.0.0.4",
+                                        "127.0.0.5", "127.0.0.6", "127.0.0.7"};
+const std::string kLossy = "127.0.0.8";
+const std::string kSilent = "127.0.0.9";  // nothing listens there
+
+CommandResult Ctl(std::uint16_t port, const std::string& devices,
+                  const std::vector<std::string>& command, const fs::path& workDir) {
+  std::vector<std::string> args{"-d", devices, "-p", std::to_string(port), "-i", "127.0.0.1"};
+  args.insert(args.end(), command.begin(), command.end());
+  return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
+}
+
+// The device's entry of the JSON results, from its name to the end of its object.
+std::string JsonEntry(const std::string& json, const std::string& address, std::uint16_t port) {
+  const std::string key = "{\"device\":\"" + address + ":" + std::to_string(port) + "\"";
+  const auto from = json.find(key);
+  if (from == std::string::npos) return "";
+  return json.substr(from, json.find('}', from) + 1 - from);
+}
+
+// Each device's results: the silent one failed, every other ok.
+void ExpectOnlyTheSilentFailed(const CommandResult& result, std::uint16_t port) {
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_EQ(result.out.rfind("{\"devices\":[", 0), 0u) << result.out;
+  std::vector<std::string> working = kGood;
+  working.push_back(kLossy);
+  for (const std::string& address : working) {
+    EXPECT_NE(JsonEntry(result.out, address, port).find("\"result\":\"ok\""), std::string::npos)
+        << address << "\n"
+        << result.out << result.err;
+  }
+  const std::string silent = JsonEntry(result.out, kSilent, port);
+  EXPECT_NE(silent.find("\"version\":null,\"kind\":null,\"result\":\"failed\""), std::string::npos)
+      << result.out;
+  EXPECT_NE(silent.find("Нет ответа от прибора!"), std::string::npos) << silent;
+  // The boxes on stderr name their device.
+  EXPECT_NE(result.err.find(kSilent + ":" + std::to_string(port) + ": Ошибка обмена данными."),
+            std::string::npos)
+      << result.err;
+}
+
+// Slow (about 95 s): the silent device takes the exchange's 40-s limit in each of the two runs it
+// is part of, while the others finish beside it.
+TEST(SiteCli, EightDevicesWithASilentAndALossyOneEndRightAndTheFailureIsNamed) {
+  SimProcess good({"--version-number", "111"}, SimProcess::Site{"127.0.0.2-127.0.0.7"});
+  const std::uint16_t port = good.port();
+  SimProcess lossy({"--version-number", "111", "--drop", "0.004", "--seed", "7"},
+                   SimProcess::Site{kLossy}, port);
+  const auto stateOf = [&](const std::string& address) {
+    return address == kLossy ? lossy.stateDir() : good.stateDir(address);
+  };
+  std::vector<std::string> working = kGood;
+  working.push_back(kLossy);
+  std::vector<Bytes> configurations;
+  for (const std::string& address : working) {
+    configurations.push_back(ReadBytes(stateOf(address) / "config.bin"));
+  }
+  orvel::test::TempFolder folder;
+  const std::string all = "127.0.0.2-" + kSilent;
+  const std::string answering = "127.0.0.2-" + kLossy;
+
+  // write-program: the same file to every device that answers; a table this time.
+  const Bytes image = PatternBytes(0x3C000, 0x5C);
+  orvel::test::WriteBytes(folder.path() / "site.hex", image);
+  const CommandResult program =
+      Ctl(port, answering, {"--jobs", "3", "write-program", "site.hex"}, folder.path());
+  EXPECT_EQ(program.exitCode, 0) << program.err;
+  EXPECT_EQ(program.out.rfind("device ", 0), 0u) << program.out;
+  EXPECT_EQ(std::count(program.out.begin(), program.out.end(), '\n'), 8);
+  for (const std::string& address : working) {
+    EXPECT_NE(program.out.find(address + ":" + std::to_string(port) + " "), std::string::npos)
+        << program.out;
+  }
+  // The lossy device did lose answers, and its resends made up for them: its row reads
+  // "device version result seconds requests resends".
+  std::istringstream row(program.out.substr(program.out.find(kLossy + ":")));
+  std::string device, version, outcome;
+  double seconds = 0;
+  unsigned long requests = 0, resends = 0;
+  row >> device >> version >> outcome >> seconds >> requests >> resends;
+  EXPECT_EQ(outcome, "ok");
+  EXPECT_GT(resends, 0u) << program.out;
+
+  // read-config: one file per device, named after it.
+  const CommandResult read =
+      Ctl(port, all, {"--json", "read-config", "cfg-{device}.bin"}, folder.path());
+  ExpectOnlyTheSilentFailed(read, port);
+  for (std::size_t i = 0; i < working.size(); ++i) {
+    EXPECT_EQ(ReadBytes(folder.path() / ("cfg-" + working[i] + ".bin")), configurations[i])
+        << working[i];
+    EXPECT_NE(JsonEntry(read.out, working[i], port).find("\"version\":\"1.11\""),
+              std::string::npos);
+  }
+  EXPECT_FALSE(fs::exists(folder.path() / ("cfg-" + kSilent + ".bin")));
+
+  // update: each device's backup in a folder of its own.
+  orvel::test::PackageContents package;
+  package.version = {1, 111};
+  package.program = PatternBytes(3000, 0x31);
+  package.parts = {PatternBytes(600, 1)};
+  package.tail = Bytes(20, 0xEE);
+  orvel::test::WriteBytes(folder.path() / "site.update", orvel::test::BuildPackage(package));
+  const CommandResult update =
+      Ctl(port, all, {"--json", "--restart-wait", "1", "update", "site.update"}, folder.path());
+  ExpectOnlyTheSilentFailed(update, port);
+  for (std::size_t i = 0; i < working.size(); ++i) {
+    EXPECT_EQ(ReadBytes(folder.path() / "Temp" / working[i] / "ConfBackup.bin"), configurations[i])
+        << working[i];
+  }
+  EXPECT_FALSE(fs::exists(folder.path() / "Temp" / "ConfBackup.bin"));
+
+  // write-config: the same file to every device that answers.
+  const Bytes configuration = PatternBytes(44916, 0x42);
+  orvel::test::WriteBytes(folder.path() / "site.bin", configuration);
+  const CommandResult config = Ctl(port, answering, {"write-config", "site.bin"}, folder.path());
+  EXPECT_EQ(config.exitCode, 0) << config.err;
+
+  good.Stop();
+  lossy.Stop();
+  // The program of the update over the one written before it; the update's part; the
+  // configuration written last.
+  Bytes expected = image;
+  std::copy(package.program.begin(), package.program.end(), expected.begin());
+  for (const std::string& address : working) {
+    EXPECT_EQ(ReadBytes(stateOf(address) / "program.bin"), expected) << address;
+    EXPECT_EQ(ReadBytes(stateOf(address) / "parts" / "part-1.bin"), package.parts[0]) << address;
+    EXPECT_EQ(ReadBytes(stateOf(address) / "config.bin"), configuration) << address;
+  }
+}
+
+}  // namespace
