@@ -150,4 +150,50 @@ TEST(SiteCli, EightDevicesWithASilentAndALossyOneEndRightAndTheFailureIsNamed) {
   }
 }
 
+TEST(SiteCli, DevicesFileAndTheRulesOfSeveralDevices) {
+  SimProcess site({"--version-number", "111"}, SimProcess::Site{"127.0.0.2-127.0.0.4"});
+  const std::string port = std::to_string(site.port());
+  orvel::test::TempFolder folder;
+  const std::string list = "# the site\n127.0.0.2:" + port + "\n127.0.0.3:" + port +
+                           "  # second\n\n127.0.0.4:" + port + "\n";
+  orvel::test::WriteBytes(folder.path() / "site.txt", Bytes(list.begin(), list.end()));
+  const auto ctl = [&](const std::vector<std::string>& args) {
+    return orvel::test::RunCommand(ORVELCTL_PATH, args, folder.path(), std::chrono::seconds(30));
+  };
+
+  // Every device with its own port from the file; version as JSON, nothing else on stdout.
+  const CommandResult version =
+      ctl({"--devices", "site.txt", "-i", "127.0.0.1", "--json", "version"});
+  EXPECT_EQ(version.exitCode, 0) << version.err;
+  for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+    EXPECT_NE(JsonEntry(version.out, address, site.port())
+                  .find("\"version\":\"1.11\",\"kind\":0,\"result\":\"ok\""),
+              std::string::npos)
+        << version.out;
+  }
+  EXPECT_EQ(version.out.find("(kind"), std::string::npos) << version.out;
+
+  // Bad usage, refused before anything is sent.
+  const std::vector<std::vector<std::string>> refused = {
+      {"-d", "127.0.0.2-127.0.0.4", "-p", port, "read-config", "cfg.bin"},
+      {"-d", "127.0.0.2,127.0.0.3", "-p", port, "write-config", "-"},
+      {"-d", "127.0.0.2", "-p", port, "--json", "read-config", "-"},
+      {"-d", "127.0.0.2-127.0.0.4", "-p", port, "--jobs", "0", "version"},
+      {"-d", "127.0.0.4-127.0.0.2", "-p", port, "version"},
+      {"--devices", "missing.txt", "-p", port, "version"},
+      {"-d", "127.0.0.2,127.0.0.3", "version"},  // no port, and no Settings.ini
+  };
+  for (const auto& args : refused) {
+    const CommandResult result = ctl(args);
+    EXPECT_EQ(result.exitCode, 2) << args[args.size() - 2] << " " << args.back() << result.err;
+    EXPECT_TRUE(result.out.empty());
+  }
+  site.Stop();
+  for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+    const auto log = ReadBytes(site.stateDir(address) / "requests.log");
+    // The version runs only: one request each.
+    EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << address;
+  }
+}
+
 }  // namespace

@@ -1,0 +1,116 @@
+// Running a task on many devices: how many run at once, a failure kept to its device, and the
+// results as a table, as JSON and as live lines.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "cli/device_runner.h"
+#include "cli/status_board.h"
+#include "support/scripted_clock.h"
+
+namespace {
+
+using orvel::Endpoint;
+using orvel::cli::DeviceResult;
+
+std::vector<Endpoint> Devices(std::size_t count) {
+  std::vector<Endpoint> devices;
+  for (std::size_t i = 0; i < count; ++i) {
+    devices.push_back({0x0A000005 + static_cast<std::uint32_t>(i), 40000});
+  }
+  return devices;
+}
+
+TEST(DeviceRunner, RunsAtMostJobsAtOnceAndKeepsAFailureToItsDevice) {
+  orvel::SteadyClock clock;
+  std::atomic<int> running{0}, most{0};
+  const auto devices = Devices(10);
+  const auto results =
+      orvel::cli::RunOnDevices(devices, 3, clock, [&](const Endpoint& device, std::size_t index) {
+        const int now = ++running;
+        for (int seen = most; now > seen && !most.compare_exchange_weak(seen, now);) {
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        --running;
+        EXPECT_EQ(device, devices[index]);
+        if (index == 4) throw std::runtime_error("link lost");
+        DeviceResult result;
+        result.status = index == 7 ? 1 : 0;
+        result.requests = index;
+        return result;
+      });
+  EXPECT_EQ(most, 3);
+  ASSERT_EQ(results.size(), devices.size());
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    EXPECT_EQ(results[i].device, devices[i]) << i;
+    EXPECT_EQ(results[i].status, i == 4 || i == 7 ? 1 : 0) << i;
+    EXPECT_GE(results[i].seconds, 0.015) << i;
+  }
+  EXPECT_EQ(results[4].message, "link lost");
+  EXPECT_EQ(results[9].requests, 9u);
+  EXPECT_EQ(orvel::cli::OverallStatus(results), 1);
+  EXPECT_EQ(orvel::cli::OverallStatus({results[0], results[1]}), 0);
+}
+
+std::vector<DeviceResult> TwoResults() {
+  DeviceResult ok;
+  ok.device = {0x0A000005, 40000};
+  ok.version = DeviceVersion{0, 111};
+  ok.status = 0;
+  ok.seconds = 3.24;
+  ok.requests = 962;
+  DeviceResult failed;
+  failed.device = {0x0A000009, 4001};
+  failed.message = "Ошибка обмена данными.: Нет ответа \"от\"\nприбора\\";
+  failed.seconds = 40.05;
+  failed.requests = 27;
+  failed.resends = 26;
+  return {ok, failed};
+}
+
+TEST(DeviceRunner, ResultsAsATableAndAsOneJsonDocument) {
+  EXPECT_EQ(orvel::cli::ResultsTable(TwoResults()),
+            "device                 version  result  seconds  requests  resends  message\n"
+            "10.0.0.5:40000         1.11     ok          3.2       962        0\n"
+            "10.0.0.9:4001          -        failed     40.0        27       26  "
+            "Ошибка обмена данными.: Нет ответа \"от\" прибора\\\n");
+  EXPECT_EQ(orvel::cli::ResultsJson(TwoResults()),
+            "{\"devices\":[{\"device\":\"10.0.0.5:40000\",\"version\":\"1.11\",\"kind\":0,"
+            "\"result\":\"ok\",\"message\":\"\",\"seconds\":3.2,\"requests\":962,\"resends\":0},"
+            "{\"device\":\"10.0.0.9:4001\",\"version\":null,\"kind\":null,\"result\":\"failed\","
+            "\"message\":\"Ошибка обмена данными.: Нет ответа \\\"от\\\"\\nприбора\\\\\","
+            "\"seconds\":40.0,\"requests\":27,\"resends\":26}]}\n");
+  EXPECT_EQ(orvel::cli::ResultsJson({}), "{\"devices\":[]}\n");
+}
+
+TEST(StatusBoard, LiveLinesShowTheRunningDevicesAndCountTheRest) {
+  orvel::test::ScriptedClock clock;
+  orvel::cli::StatusBoard::Options options;
+  options.maxLines = 3;
+  options.width = 200;
+  orvel::cli::StatusBoard board(options, clock);
+  for (const char* device :
+       {"10.0.0.5:40000", "10.0.0.6:40000", "10.0.0.7:40000", "10.0.0.8:40000"})
+    board.Add(device);
+  board.Start(0, "update");
+  board.Start(1, "update");
+  board.Start(2, "update");
+  clock.Advance(4000);
+  // A quarter done in 4 s, 40 KiB moved: 10 KiB/s and 12 s to go.
+  board.Update(1, 25, "Запись программы ...", 40 * 1024, 2);
+  board.Finish(0, false);
+  const auto lines = board.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0],
+            "10.0.0.6:40000        Запись программы .  25%    10.0 KiB/s  resends 2 ETA 0:12");
+  EXPECT_EQ(lines[1],
+            "10.0.0.7:40000        update               0%     0.0 KiB/s  resends 0 ETA -:--");
+  EXPECT_EQ(lines[2], "2 running, 1 waiting, 0 done, 1 failed");
+  board.Start(3, "update");
+  EXPECT_EQ(board.Lines().back(), "3 running (not all shown), 0 waiting, 0 done, 1 failed");
+}
+
+}  // namespace
