@@ -69,7 +69,10 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
       lock.unlock();
       try {
         for (;;) {
-          ReadSocket(deadline);
+          if (ReadSocket(deadline, inbox)) {
+            lock.lock();
+            break;
+          }
           lock.lock();
           if (!inbox.m_queue.empty() || m_inboxes.empty() || NowMs() >= deadline) break;
           lock.unlock();
@@ -97,30 +100,31 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
   }
 }
 
-void SharedSocket::ReadSocket(std::int64_t deadlineMs) {
+bool SharedSocket::ReadSocket(std::int64_t deadlineMs, const Inbox& own) {
   const std::int64_t left = std::max<std::int64_t>(0, deadlineMs - NowMs());
-  m_socket.WaitReadable(static_cast<unsigned>(left));
+  if (!m_socket.WaitReadable(static_cast<unsigned>(left))) return false;
+  // The wait has seen the first datagram; the reader stops at its own, the rest is for the next.
   QueuedDatagram datagram;
-  for (int taken = 0; taken < kReadLimit && m_socket.HasQueuedDatagram(); ++taken) {
+  for (int taken = 0; taken == 0 || (taken < kReadLimit && m_socket.HasQueuedDatagram()); ++taken) {
     Endpoint sender;
     datagram.size = m_socket.ReceiveFrom(datagram.bytes.data(), datagram.bytes.size(), sender);
-    Deliver(sender, datagram);
+    if (Deliver(sender, datagram) == &own) return true;
   }
+  return false;
 }
 
-void SharedSocket::Deliver(Endpoint sender, const QueuedDatagram& datagram) {
+const SharedSocket::Inbox* SharedSocket::Deliver(Endpoint sender, const QueuedDatagram& datagram) {
   DatagramFate dropped = DatagramFate::Stranger;
   {
     const std::lock_guard lock(m_mutex);
     const auto found = m_inboxes.find(sender);
     if (found != m_inboxes.end()) {
       Inbox& inbox = *found->second;
-      if (inbox.m_queue.size() >= kInboxLimit) {
+      if (!inbox.m_queue.push(datagram)) {
         dropped = DatagramFate::Stale;
       } else {
-        inbox.m_queue.push_back(datagram);
         if (inbox.m_waiting) inbox.m_ready.notify_one();
-        return;
+        return &inbox;
       }
     }
   }
@@ -128,6 +132,7 @@ void SharedSocket::Deliver(Endpoint sender, const QueuedDatagram& datagram) {
     m_observer->Received(sender.address, sender.port, datagram.bytes.data(),
                          std::min(datagram.size, datagram.bytes.size()), datagram.size, dropped);
   }
+  return nullptr;
 }
 
 void SharedSocket::HandOver() {
@@ -149,7 +154,7 @@ bool SharedSocket::Take(Inbox& inbox, QueuedDatagram& out) {
   const std::lock_guard lock(m_mutex);
   if (inbox.m_queue.empty()) return false;
   out = inbox.m_queue.front();
-  inbox.m_queue.pop_front();
+  inbox.m_queue.pop();
   return true;
 }
 

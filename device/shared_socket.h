@@ -23,10 +23,10 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "device/traffic.h"
 #include "device/udp_socket.h"
@@ -38,10 +38,36 @@ struct QueuedDatagram {
   std::size_t size = 0;  // the full size; more than bytes holds when it did not fit
 };
 
+// A bounded queue of datagrams that allocates nothing once made.
+class DatagramRing {
+ public:
+  explicit DatagramRing(std::size_t capacity) : m_slots(capacity) {}
+  bool empty() const { return m_count == 0; }
+  std::size_t size() const { return m_count; }
+  const QueuedDatagram& front() const { return m_slots[m_head]; }
+  // False, with nothing stored, when the ring is full.
+  bool push(const QueuedDatagram& datagram) {
+    if (m_count == m_slots.size()) return false;
+    m_slots[(m_head + m_count++) % m_slots.size()] = datagram;
+    return true;
+  }
+  void pop() {
+    m_head = (m_head + 1) % m_slots.size();
+    --m_count;
+  }
+  void clear() { m_head = m_count = 0; }
+
+ private:
+  std::vector<QueuedDatagram> m_slots;
+  std::size_t m_head = 0;
+  std::size_t m_count = 0;
+};
+
 class SharedSocket {
  public:
   // Datagrams waiting for one device; at most kInboxLimit, further ones are dropped (a device
   // sends at most a few answers for a request).
+  static constexpr std::size_t kInboxLimit = 64;
   class Inbox {
    public:
     Inbox() = default;
@@ -50,11 +76,10 @@ class SharedSocket {
 
    private:
     friend class SharedSocket;
-    std::deque<QueuedDatagram> m_queue;
+    DatagramRing m_queue{kInboxLimit};
     std::condition_variable m_ready;
     bool m_waiting = false;
   };
-  static constexpr std::size_t kInboxLimit = 64;
 
   SharedSocket(std::uint32_t localAddress, std::uint16_t port);
   ~SharedSocket();
@@ -83,9 +108,11 @@ class SharedSocket {
   bool Take(Inbox& inbox, QueuedDatagram& out);
 
  private:
-  // Waits for the socket until deadlineMs (steady milliseconds) and hands what it holds out.
-  void ReadSocket(std::int64_t deadlineMs);
-  void Deliver(Endpoint sender, const QueuedDatagram& datagram);
+  // Waits for the socket until deadlineMs (steady milliseconds) and hands what it holds out; true
+  // once a datagram for own came.
+  bool ReadSocket(std::int64_t deadlineMs, const Inbox& own);
+  // The inbox the datagram went to; null when it was dropped.
+  const Inbox* Deliver(Endpoint sender, const QueuedDatagram& datagram);
   // Wakes one waiting session whose inbox is empty, to take the reading over.
   void HandOver();
 

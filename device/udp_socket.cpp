@@ -84,7 +84,9 @@ std::size_t UdpSocket::Available() { return m_socket->available(); }
 
 bool UdpSocket::HasQueuedDatagram() { return net::HasQueuedDatagram(m_socket->native_handle()); }
 
-void UdpSocket::WaitReadable(unsigned ms) { net::WaitReadable(m_socket->native_handle(), ms); }
+bool UdpSocket::WaitReadable(unsigned ms) {
+  return net::WaitReadable(m_socket->native_handle(), ms);
+}
 
 std::size_t UdpSocket::ReceiveFrom(std::uint8_t* buffer, std::size_t size, Endpoint& sender) {
   const net::ReceivedDatagram received = net::ReceiveFrom(m_socket->native_handle(), buffer, size);

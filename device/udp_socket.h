@@ -51,8 +51,9 @@ class UdpSocket {
   std::size_t Available();
   // True when a datagram (not merely an error) is waiting.
   bool HasQueuedDatagram();
-  // At most ms milliseconds; an error the system parked on the socket is cleared.
-  void WaitReadable(unsigned ms);
+  // At most ms milliseconds; an error the system parked on the socket is cleared. True when a
+  // datagram is waiting.
+  bool WaitReadable(unsigned ms);
   // One datagram into buffer (at most size bytes) with its sender; returns the datagram's full
   // size, which is larger than size when it did not fit (the rest of it is gone).
   std::size_t ReceiveFrom(std::uint8_t* buffer, std::size_t size, Endpoint& sender);

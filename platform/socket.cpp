@@ -61,8 +61,10 @@ void ClearPendingError(NativeSocket socket) {
 
 bool HasQueuedDatagram(NativeSocket socket) { return Poll(socket, 0).readable; }
 
-void WaitReadable(NativeSocket socket, unsigned ms) {
-  if (Poll(socket, static_cast<int>(ms)).failed) ClearPendingError(socket);
+bool WaitReadable(NativeSocket socket, unsigned ms) {
+  const Readiness readiness = Poll(socket, static_cast<int>(ms));
+  if (readiness.failed) ClearPendingError(socket);
+  return readiness.readable;
 }
 
 // Native calls, so that the sender is known for a datagram that did not fit too: Linux reports the

@@ -22,7 +22,8 @@ bool HasQueuedDatagram(NativeSocket socket);
 // on the socket after an earlier datagram (such as an ICMP "port unreachable" for a request to a
 // device that is not listening) is taken off it: left there it would fail the next send and keep
 // the socket ready for good, while for the exchange it is simply a request that went unanswered.
-void WaitReadable(NativeSocket socket, unsigned ms);
+// True when a datagram is waiting.
+bool WaitReadable(NativeSocket socket, unsigned ms);
 
 struct ReceivedDatagram {
   std::size_t size = 0;  // the datagram's full size, more than the buffer's when it did not fit
