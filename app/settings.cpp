@@ -5,9 +5,7 @@
 
 #include <commctrl.h>
 
-#include <boost/asio/io_service.hpp>
-#include <boost/asio/ip/host_name.hpp>
-#include <boost/asio/ip/udp.hpp>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <iterator>
@@ -18,6 +16,8 @@
 #include "app/rules/port_text.h"
 #include "app/rules/settings_record.h"
 #include "app/window_text.h"
+#include "common/address_list.h"
+#include "device/interfaces.h"
 
 namespace {
 
@@ -67,13 +67,8 @@ void CMainDlg::SaveSettings() {
 
 void CMainDlg::FillInterfaceList() {
   try {
-    boost::asio::io_service service;
-    boost::asio::ip::udp::resolver resolver(service);
-    const boost::asio::ip::udp::resolver::query query(boost::asio::ip::host_name(), "");
-    for (const auto& entry : resolver.resolve(query)) {
-      const boost::asio::ip::address address = entry.endpoint().address();
-      if (address.is_v6()) continue;
-      const std::string narrow = address.to_string();
+    for (const std::uint32_t address : orvel::LocalIPv4Interfaces()) {
+      const std::string narrow = orvel::FormatIPv4(address);
       const std::wstring text(narrow.begin(), narrow.end());
       ::SendMessageW(m_hInterfaces, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
       ::SendMessageW(m_hInterfaces, CB_SELECTSTRING, static_cast<WPARAM>(-1),

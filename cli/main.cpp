@@ -19,11 +19,13 @@
 #include "app/rules/settings_record.h"
 #include "cli/commands.h"
 #include "cli/device_runner.h"
+#include "cli/scan.h"
 #include "cli/status_board.h"
 #include "cli/task_log.h"
 #include "cli/trace.h"
 #include "common/address_list.h"
 #include "common/sha256.h"
+#include "device/interfaces.h"
 #include "device/shared_link.h"
 #include "platform/clock.h"
 #include "platform/console.h"
@@ -45,6 +47,9 @@ constexpr const char* kUsage =
     "  write-program <in.hex>  write a program image\n"
     "  update <in.update>      run the whole device update\n"
     "  restart                 ask the device to restart\n"
+    "  scan <addresses>        find the devices of a list, range or network (-p: their port):\n"
+    "                          address, version, round-trip time\n"
+    "  interfaces              the local IPv4 interfaces (for -i)\n"
     "options:\n"
     "  -d, --device LIST       device addresses (default: from Settings.ini): one A.B.C.D, a\n"
     "                          list 10.0.0.5,10.0.0.9, a range 10.0.0.5-10.0.0.40 or a network\n"
@@ -77,7 +82,7 @@ constexpr const char* kUsage =
 struct Command {
   const char* name;
   bool takesFile;
-  int (*run)(orvel::cli::CliContext&);
+  int (*run)(orvel::cli::CliContext&);  // null: a command that serves no device of its own
 };
 
 constexpr Command kCommands[] = {
@@ -87,7 +92,11 @@ constexpr Command kCommands[] = {
     {"write-program", true, orvel::cli::CmdWriteProgram},
     {"update", true, orvel::cli::CmdUpdate},
     {"restart", false, orvel::cli::CmdRestart},
+    {"scan", true, nullptr},
+    {"interfaces", false, nullptr},
 };
+
+bool Is(const Command* command, std::string_view name) { return command && command->name == name; }
 
 struct Arguments {
   std::vector<orvel::DeviceEntry> devices;  // from -d and --devices, in their order
@@ -261,11 +270,28 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
   }
   if (!out.command) return UsageError("unknown command " + positional[0]);
   const std::size_t expected = out.command->takesFile ? 2 : 1;
-  if (positional.size() < expected)
-    return UsageError(std::string(out.command->name) + " needs a file");
+  if (positional.size() < expected) {
+    return UsageError(std::string(out.command->name) +
+                      (Is(out.command, "scan") ? " needs addresses" : " needs a file"));
+  }
   if (positional.size() > expected)
     return UsageError("unexpected argument " + positional[expected]);
   if (out.command->takesFile) out.file = positional[1];
+  if (Is(out.command, "interfaces")) return 0;
+  if (Is(out.command, "scan")) {
+    std::string error;
+    const auto entries = orvel::ParseAddressList(*out.file, error);
+    if (!entries) return UsageError(error);
+    out.devices = *entries;
+    if (!out.port) {
+      std::optional<std::uint32_t> ignored;
+      if (!ReadSettings(ignored, out.port)) {
+        return UsageError("Settings.ini holds no valid record a.b.c.d:port; give -p");
+      }
+      if (!out.port) return UsageError("no device port: give -p or put it in Settings.ini");
+    }
+    return 0;
+  }
 
   // Settings.ini is read only for what the command line leaves open.
   const bool portMissing =
@@ -456,7 +482,52 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   return result;
 }
 
+int RunInterfaces(const Arguments& arguments) {
+  std::vector<std::uint32_t> interfaces;
+  try {
+    interfaces = orvel::LocalIPv4Interfaces();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvelctl: the local interfaces cannot be told: %s\n", e.what());
+    return 1;
+  }
+  std::string text = arguments.json ? "{\"interfaces\":[" : "";
+  for (std::size_t i = 0; i < interfaces.size(); ++i) {
+    if (arguments.json) {
+      text += (i > 0 ? ",\"" : "\"") + orvel::FormatIPv4(interfaces[i]) + "\"";
+    } else {
+      text += orvel::FormatIPv4(interfaces[i]) + "\n";
+    }
+  }
+  if (arguments.json) text += "]}\n";
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
+int RunScan(const Arguments& arguments) {
+  std::vector<std::uint32_t> addresses;
+  for (const orvel::DeviceEntry& entry : arguments.devices) addresses.push_back(entry.address);
+  orvel::SteadyClock clock;
+  std::optional<orvel::cli::TraceWriter> strangers;
+  if (arguments.trace) strangers.emplace(stderr, clock);
+  orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
+  std::vector<orvel::cli::FoundDevice> found;
+  try {
+    found = orvel::cli::Scan(sockets.For(arguments.interfaceAddress, *arguments.port), addresses,
+                             *arguments.port);
+  } catch (const boost::system::system_error& e) {
+    orvel::ConsoleDesktop desktop({});
+    orvel::ShowOpenFailure(desktop, e);
+    return 1;
+  }
+  const std::string text =
+      arguments.json ? orvel::cli::ScanJson(found) : orvel::cli::ScanTable(found);
+  std::fputs(text.c_str(), stdout);
+  return 0;
+}
+
 int Run(const Arguments& arguments) {
+  if (Is(arguments.command, "interfaces")) return RunInterfaces(arguments);
+  if (Is(arguments.command, "scan")) return RunScan(arguments);
   orvel::SteadyClock clock;
   const std::int64_t startMs = clock.NowMs();
   std::vector<orvel::Endpoint> devices;

@@ -17,6 +17,12 @@ std::int64_t NowMs() {
       .count();
 }
 
+std::int64_t NowUs() {
+  return std::chrono::duration_cast<std::chrono::microseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
 }  // namespace
 
 SharedSocket::SharedSocket(std::uint32_t localAddress, std::uint16_t port)
@@ -108,6 +114,7 @@ bool SharedSocket::ReadSocket(std::int64_t deadlineMs, const Inbox& own) {
   for (int taken = 0; taken == 0 || (taken < kReadLimit && m_socket.HasQueuedDatagram()); ++taken) {
     Endpoint sender;
     datagram.size = m_socket.ReceiveFrom(datagram.bytes.data(), datagram.bytes.size(), sender);
+    datagram.arrivedUs = NowUs();
     if (Deliver(sender, datagram) == &own) return true;
   }
   return false;
@@ -143,6 +150,12 @@ void SharedSocket::HandOver() {
       return;
     }
   }
+}
+
+void SharedSocket::ReadFor(unsigned ms) {
+  // An inbox of nobody: nothing ever arrives in it, so the wait reads until its time is up.
+  Inbox nobody;
+  Wait(nobody, ms);
 }
 
 std::size_t SharedSocket::FrontSize(Inbox& inbox) {

@@ -35,19 +35,22 @@ namespace orvel {
 
 struct QueuedDatagram {
   std::array<std::uint8_t, kDatagramScratch> bytes{};
-  std::size_t size = 0;  // the full size; more than bytes holds when it did not fit
+  std::size_t size = 0;        // the full size; more than bytes holds when it did not fit
+  std::int64_t arrivedUs = 0;  // when it was taken off the socket, steady microseconds
 };
 
-// A bounded queue of datagrams that allocates nothing once made.
+// A bounded queue of datagrams that allocates nothing after its first datagram (and nothing for a
+// device that never sends one: a scan registers many).
 class DatagramRing {
  public:
-  explicit DatagramRing(std::size_t capacity) : m_slots(capacity) {}
+  explicit DatagramRing(std::size_t capacity) : m_capacity(capacity) {}
   bool empty() const { return m_count == 0; }
   std::size_t size() const { return m_count; }
   const QueuedDatagram& front() const { return m_slots[m_head]; }
   // False, with nothing stored, when the ring is full.
   bool push(const QueuedDatagram& datagram) {
-    if (m_count == m_slots.size()) return false;
+    if (m_count == m_capacity) return false;
+    if (m_slots.empty()) m_slots.resize(m_capacity);
     m_slots[(m_head + m_count++) % m_slots.size()] = datagram;
     return true;
   }
@@ -58,6 +61,7 @@ class DatagramRing {
   void clear() { m_head = m_count = 0; }
 
  private:
+  std::size_t m_capacity;
   std::vector<QueuedDatagram> m_slots;
   std::size_t m_head = 0;
   std::size_t m_count = 0;
@@ -102,6 +106,9 @@ class SharedSocket {
   // Returns once inbox holds a datagram, or after at most ms milliseconds. Reads the socket
   // meanwhile unless someone else does; a receive error is thrown (boost::system::system_error).
   void Wait(Inbox& inbox, unsigned ms);
+  // Reads the socket for ms milliseconds (unless someone else does), handing every datagram to its
+  // device's inbox: a scan's way of waiting for many devices at once.
+  void ReadFor(unsigned ms);
   // The full size of the first datagram of inbox, 0 when it is empty.
   std::size_t FrontSize(Inbox& inbox);
   // Takes the first datagram of inbox; false when it is empty.

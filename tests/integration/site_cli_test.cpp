@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -194,6 +195,58 @@ TEST(SiteCli, DevicesFileAndTheRulesOfSeveralDevices) {
     // The version runs only: one request each.
     EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 1) << address;
   }
+}
+
+// Devices of both generations on one port: the newer answer the version request, the older only
+// the Read. A whole /24 is scanned within 4 s, and nobody else is listed.
+TEST(SiteCli, ScanFindsBothGenerationsOfAWholeNetwork) {
+  SimProcess newer({"--version-number", "111", "--version-kind", "2"},
+                   SimProcess::Site{"127.0.0.2-127.0.0.4"});
+  // The first version answer lost: only the second request finds it.
+  SimProcess shy({"--version-number", "111", "--drop-first-version"}, SimProcess::Site{"127.0.0.9"},
+                 newer.port());
+  SimProcess older({"--version-number", "5", "--no-version-answer"},
+                   SimProcess::Site{"127.0.0.30,127.0.0.31"}, newer.port());
+  orvel::test::TempFolder folder;
+  const std::string port = std::to_string(newer.port());
+  const auto start = std::chrono::steady_clock::now();
+  const CommandResult table = orvel::test::RunCommand(
+      ORVELCTL_PATH, {"-p", port, "-i", "127.0.0.1", "scan", "127.0.0.0/24"}, folder.path(),
+      std::chrono::seconds(30));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(table.exitCode, 0) << table.err;
+  EXPECT_LT(took, std::chrono::seconds(4));
+  std::istringstream lines(table.out);
+  std::vector<std::string> found;
+  for (std::string line; std::getline(lines, line);) {
+    std::istringstream fields(line);
+    std::string device, version, kind;
+    fields >> device >> version >> kind;
+    found.push_back(device + " " + version + " " + kind);
+  }
+  EXPECT_EQ(found, (std::vector<std::string>{
+                       "device version rtt", "127.0.0.2:" + port + " 1.11 (kind",
+                       "127.0.0.3:" + port + " 1.11 (kind", "127.0.0.4:" + port + " 1.11 (kind",
+                       "127.0.0.9:" + port + " 1.11 (kind", "127.0.0.30:" + port + " 0.xx (no",
+                       "127.0.0.31:" + port + " 0.xx (no"}))
+      << table.out;
+  EXPECT_NE(table.out.find("1.11 (kind 2)"), std::string::npos);
+
+  const CommandResult json = orvel::test::RunCommand(
+      ORVELCTL_PATH, {"-p", port, "-i", "127.0.0.1", "--json", "scan", "127.0.0.3-127.0.0.30"},
+      folder.path(), std::chrono::seconds(30));
+  EXPECT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_NE(JsonEntry(json.out, "127.0.0.3", newer.port()).find("\"version\":\"1.11\",\"kind\":2"),
+            std::string::npos)
+      << json.out;
+  EXPECT_NE(
+      JsonEntry(json.out, "127.0.0.30", older.port())
+          .find(
+              "\"version\":null,\"kind\":null,\"result\":\"ok\",\"message\":\"no version answer\""),
+      std::string::npos)
+      << json.out;
+  EXPECT_EQ(JsonEntry(json.out, "127.0.0.2", newer.port()), "");
+  EXPECT_EQ(JsonEntry(json.out, "127.0.0.31", newer.port()), "");
 }
 
 }  // namespace
