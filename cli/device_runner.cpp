@@ -98,14 +98,18 @@ std::string ResultsTable(const std::vector<DeviceResult>& results) {
   return table;
 }
 
+std::string DeviceJsonHead(const Endpoint& device, const std::optional<DeviceVersion>& version) {
+  std::string json = "{\"device\":" + JsonString(EndpointText(device));
+  json += ",\"version\":" + (version ? JsonString(VersionText(version)) : "null");
+  return json + ",\"kind\":" + (version ? std::to_string(version->kind) : "null");
+}
+
 std::string ResultsJson(const std::vector<DeviceResult>& results) {
   std::string json = "{\"devices\":[";
   for (std::size_t i = 0; i < results.size(); ++i) {
     const DeviceResult& r = results[i];
     if (i > 0) json += ',';
-    json += "{\"device\":" + JsonString(EndpointText(r.device));
-    json += ",\"version\":" + (r.version ? JsonString(VersionText(r.version)) : "null");
-    json += ",\"kind\":" + (r.version ? std::to_string(r.version->kind) : "null");
+    json += DeviceJsonHead(r.device, r.version);
     json += ",\"result\":" + JsonString(r.status == 0 ? "ok" : "failed");
     json += ",\"message\":" + JsonString(r.message);
     char seconds[32];

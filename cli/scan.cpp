@@ -149,15 +149,9 @@ std::string ScanJson(const std::vector<FoundDevice>& found) {
   for (std::size_t i = 0; i < found.size(); ++i) {
     const FoundDevice& f = found[i];
     if (i > 0) json += ',';
-    char version[16];
-    if (f.version) {
-      std::snprintf(version, sizeof version, "\"%d.%02d\"", f.version->Major(), f.version->Minor());
-    }
     char rtt[32];
     std::snprintf(rtt, sizeof rtt, "%.2f", f.rttMs);
-    json += "{\"device\":" + JsonString(EndpointText(f.device));
-    json += ",\"version\":" + std::string(f.version ? version : "null");
-    json += ",\"kind\":" + (f.version ? std::to_string(f.version->kind) : std::string("null"));
+    json += DeviceJsonHead(f.device, f.version);
     json += ",\"result\":\"ok\",\"message\":" + JsonString(f.version ? "" : "no version answer") +
             ",\"rtt_ms\":" + rtt + "}";
   }
