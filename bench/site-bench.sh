@@ -25,38 +25,16 @@ rounds=${5:-3}
 bin=$(cd "$bin" && pwd)
 
 work=$(mktemp -d)
-sim=
+source "$(dirname "$0")/../scripts/site-sim.sh"
 cleanup() {
-  [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  stop_site_sim
   rm -rf "$work"
 }
 trap cleanup EXIT
+start_site_sim "$bin" "$work" "$count" "$delay" --version-number 111
 
-for _ in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 12000))
-  "$bin/sim/orvel-sim" --address "127.0.0.2-127.0.0.$((1 + count))" --port "$port" \
-    --state "$work/sim" --delay "$delay" --version-number 111 2>"$work/sim.err" &
-  sim=$!
-  while [ ! -f "$work/sim/ready" ] && kill -0 "$sim" 2>/dev/null; do sleep 0.02; done
-  [ -f "$work/sim/ready" ] && break
-  wait "$sim" 2>/dev/null || true  # most likely the port was taken: another one
-  sim=
-done
-[ -n "$sim" ] || { cat "$work/sim.err" >&2; exit 1; }
-
-# A program image, and an update package of it with three parts (20-byte header: payload length,
-# byte sum, version 1.11, program length, plain).
-python3 - "$work" <<'PY'
-import os, struct, sys
-work = sys.argv[1]
-program = os.urandom(245760)
-parts = [os.urandom(n) for n in (1000, 10, 300)]
-payload = program + b"".join(struct.pack("<I", len(p)) + p for p in parts)
-header = struct.pack("<II", len(payload), sum(payload) % 2**32) + bytes([0, 0, 111, 0])
-header += struct.pack("<I", len(program)) + bytes(4)
-open(os.path.join(work, "site.update"), "wb").write(header + payload)
-open(os.path.join(work, "image.hex"), "wb").write(program)
-PY
+# An update package, and its program image alone.
+python3 "$(dirname "$0")/../scripts/update-package.py" "$work"
 
 best_ms=0
 run() {  # devices, then orvelctl's command; the best wall time of the rounds into best_ms
@@ -75,26 +53,25 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 
 last="127.0.0.$((1 + count))"
 echo "program image (245,760 bytes), each device answering after $delay ms, best of $rounds:"
-run 127.0.0.2 write-program image.hex
+run 127.0.0.2 write-program new-program.hex
 one=$best_ms
-run "127.0.0.2-$last" write-program image.hex
+run "127.0.0.2-$last" write-program new-program.hex
 many=$best_ms
 echo "  1 device:   $one ms"
 echo "  $count devices: $many ms   ratio $(ratio "$many" "$one") (target at most 1.3)"
 
 echo "update with a 2-s restart wait, best of $rounds:"
-run 127.0.0.2 --restart-wait 2 update site.update
+run 127.0.0.2 --restart-wait 2 update new.update
 one=$best_ms
-run "127.0.0.2-127.0.0.$((1 + updates))" --restart-wait 2 update site.update
+run "127.0.0.2-127.0.0.$((1 + updates))" --restart-wait 2 update new.update
 many=$best_ms
 echo "  1 device:   $one ms"
 echo "  $updates devices: $many ms   ratio $(ratio "$many" "$one") (target at most 1.2)"
 
-kill -TERM "$sim" && wait "$sim" || true
-sim=
+stop_site_sim
 differ=0
 for k in $(seq 2 $((1 + count))); do
-  cmp -s "$work/image.hex" "$work/sim/127.0.0.$k/program.bin" || differ=$((differ + 1))
+  cmp -s "$work/new-program.hex" "$work/sim/127.0.0.$k/program.bin" || differ=$((differ + 1))
 done
 echo "requests received by the site: $(cat "$work"/sim/*/requests.log | wc -l)"
 echo "devices whose program differs from the image: $differ"

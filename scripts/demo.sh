@@ -70,21 +70,7 @@ same "the device holds the converted configuration" "$work/converted.bin" "$work
 same "the device holds the program image" "$work/program.hex" "$work/device/program.bin"
 
 echo "== a device update (the device is silent for 2 s after its restart; the tool waits 3 s)"
-# A package: 20-byte header (payload length, byte sum, version 1.11, program length, plain),
-# then the program image and three length-prefixed parts.
-python3 - "$work" <<'PY'
-import os, struct, sys
-work = sys.argv[1]
-program = os.urandom(245760)
-parts = [os.urandom(n) for n in (1000, 10, 300)]
-payload = program + b"".join(struct.pack("<I", len(p)) + p for p in parts)
-header = struct.pack("<II", len(payload), sum(payload) % 2**32) + bytes([0, 0, 111, 0])
-header += struct.pack("<I", len(program)) + bytes(4)
-open(os.path.join(work, "new.update"), "wb").write(header + payload)
-open(os.path.join(work, "new-program.hex"), "wb").write(program)
-for i, part in enumerate(parts, 1):
-    open(os.path.join(work, "new-part-%d.bin" % i), "wb").write(part)
-PY
+python3 scripts/update-package.py "$work"
 start_device "$work/updated" 111 --restart-silence 2
 (cd "$work" && "$bin/cli/orvelctl" -d 127.0.0.2 -p "$port" -i 127.0.0.1 --restart-wait 3 \
   update new.update)

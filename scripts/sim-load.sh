@@ -18,24 +18,13 @@ delay=${3:-2}
 [ "$count" -ge 2 ] && [ "$count" -le 250 ] || { echo "N is 2..250" >&2; exit 2; }
 
 work=$(mktemp -d)
-sim=
+source "$(dirname "$0")/site-sim.sh"
 cleanup() {
-  [ -n "$sim" ] && kill -TERM "$sim" 2>/dev/null && wait "$sim" 2>/dev/null
+  stop_site_sim
   rm -rf "$work"
 }
 trap cleanup EXIT
-
-for _ in 1 2 3 4 5; do
-  port=$((20000 + RANDOM % 12000))
-  "$bin/sim/orvel-sim" --address "127.0.0.2-127.0.0.$((1 + count))" --port "$port" \
-    --state "$work/sim" --delay "$delay" 2>"$work/sim.err" &
-  sim=$!
-  while [ ! -f "$work/sim/ready" ] && kill -0 "$sim" 2>/dev/null; do sleep 0.02; done
-  [ -f "$work/sim/ready" ] && break
-  wait "$sim" 2>/dev/null || true  # most likely the port was taken: another one
-  sim=
-done
-[ -n "$sim" ] || { cat "$work/sim.err" >&2; exit 1; }
+start_site_sim "$bin" "$work" "$count" "$delay"
 head -c 245760 /dev/urandom >"$work/image.hex"
 
 cpu_ms() { awk -v tck="$(getconf CLK_TCK)" '{print int(($14 + $15) * 1000 / tck)}' "/proc/$sim/stat"; }
@@ -59,8 +48,7 @@ write_to "$count"
 echo "the sim's CPU time meanwhile: $(($(cpu_ms) - before)) ms"
 echo "ratio $count / 1: $(awk -v a="$elapsed_ms" -v b="$alone" 'BEGIN {printf "%.2f", a / b}')"
 
-kill -TERM "$sim" && wait "$sim" || true
-sim=
+stop_site_sim
 differ=0
 for k in $(seq 1 "$count"); do
   cmp -s "$work/image.hex" "$work/sim/127.0.0.$((1 + k))/program.bin" || differ=$((differ + 1))
