@@ -233,25 +233,40 @@ PathString TemporaryName() {
   return Widen(name + ".tmp");
 }
 
-// The path of the one temporary file that SIGINT or SIGTERM must not leave behind. A signal
-// handler may neither allocate nor lock, so the path waits in a fixed buffer of its own; the tools
-// write one output at a time.
+// The paths of the temporary files that SIGINT or SIGTERM must not leave behind: one slot for each
+// output being written, since orvelctl writes one per device when several run at once. A signal
+// handler may neither allocate nor lock, so the paths wait in fixed buffers of their own (which
+// cost no memory until used); an output beyond the slots is simply not removed by a signal.
 #ifdef _WIN32
-PathChar g_pendingPath[32768];
+constexpr std::size_t kPendingPathSize = 32768;
 #else
-PathChar g_pendingPath[PATH_MAX];
+constexpr std::size_t kPendingPathSize = PATH_MAX;
 #endif
-std::atomic<int> g_pendingState{0};  // 0 free, 1 being filled, 2 holds a path
+constexpr std::size_t kPendingSlots = 64;
+struct PendingSlot {
+  PathChar path[kPendingPathSize];
+  std::atomic<int> state{0};  // 0 free, 1 being filled, 2 holds a path
+};
+PendingSlot g_pending[kPendingSlots];
 static_assert(std::atomic<int>::is_always_lock_free);
 
-bool RegisterPending(const PathString& path) {
-  if (path.size() >= std::size(g_pendingPath)) return false;
-  int expected = 0;
-  if (!g_pendingState.compare_exchange_strong(expected, 1)) return false;
-  std::copy(path.begin(), path.end(), g_pendingPath);
-  g_pendingPath[path.size()] = PathChar{};
-  g_pendingState.store(2);
-  return true;
+// The slot now holding path, or -1.
+int RegisterPending(const PathString& path) {
+  if (path.size() >= kPendingPathSize) return -1;
+  for (std::size_t i = 0; i < kPendingSlots; ++i) {
+    int expected = 0;
+    if (!g_pending[i].state.compare_exchange_strong(expected, 1)) continue;
+    std::copy(path.begin(), path.end(), g_pending[i].path);
+    g_pending[i].path[path.size()] = PathChar{};
+    g_pending[i].state.store(2);
+    return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void ReleasePending(int& slot) {
+  if (slot >= 0) g_pending[slot].state.store(0);
+  slot = -1;
 }
 
 }  // namespace
@@ -315,7 +330,7 @@ OutputFile::OutputFile(const std::wstring& target) {
   }
   if (m_fd < 0) return;
   m_viaTemporary = true;
-  m_registered = RegisterPending(m_temporary);
+  m_pendingSlot = RegisterPending(m_temporary);
   KeepModeOf(m_target, m_fd);
 }
 
@@ -330,8 +345,7 @@ void OutputFile::Discard() {
   m_viaTemporary = false;
   // Removed before it is forgotten: a signal in between removes a name that is already gone.
   Remove(m_temporary.c_str());
-  if (m_registered) g_pendingState.store(0);
-  m_registered = false;
+  ReleasePending(m_pendingSlot);
 }
 
 WriteStatus OutputFile::Commit(const std::uint8_t* data, std::size_t size) {
@@ -349,8 +363,7 @@ WriteStatus OutputFile::Commit(const std::uint8_t* data, std::size_t size) {
     return WriteStatus::WriteFailed;
   }
   m_viaTemporary = false;
-  if (m_registered) g_pendingState.store(0);
-  m_registered = false;
+  ReleasePending(m_pendingSlot);
   return WriteStatus::Ok;
 }
 
@@ -369,7 +382,9 @@ std::optional<std::time_t> ModifiedAt(const std::wstring& path) {
 void RemoveFile(const std::wstring& path) { Remove(NativePath(path).c_str()); }
 
 void RemovePendingTemporaryFile() noexcept {
-  if (g_pendingState.load() == 2) Remove(g_pendingPath);
+  for (PendingSlot& slot : g_pending) {
+    if (slot.state.load() == 2) Remove(slot.path);
+  }
 }
 
 }  // namespace orvel

@@ -70,7 +70,7 @@ class OutputFile {
   int m_fd = -1;
   bool m_ownsFd = true;  // false for standard output
   bool m_viaTemporary = false;
-  bool m_registered = false;  // the temporary file is the one a signal removes
+  int m_pendingSlot = -1;  // where a signal finds the temporary file to remove, if anywhere
 #ifdef _WIN32
   std::wstring m_temporary;
   std::wstring m_target;
@@ -84,7 +84,7 @@ class OutputFile {
 WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* data,
                                 std::size_t size);
 
-// Removes the temporary file of the OutputFile that is still pending, if any. Only
+// Removes the temporary files of the OutputFiles that are still pending, if any. Only
 // async-signal-safe calls: meant for the handlers of the signals that stop a program.
 void RemovePendingTemporaryFile() noexcept;
 

@@ -236,6 +236,17 @@ TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
     EXPECT_EQ(ReadBytes(dir / "target.bin"), (Bytes{1, 2, 3}));
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
   }
+
+  // Several devices, each writing its own file at the same time: a signal leaves none behind.
+  SimProcess site({"--silent-after", "20"}, SimProcess::Site{"127.0.0.2-127.0.0.4"});
+  const std::string script =
+      "set -m; \"$1\"" +
+      Quoted({"-d", "127.0.0.2-127.0.0.4", "-p", std::to_string(site.port()), "-i",
+              SimProcess::kToolAddress, "read-config", "cfg-{device}.bin"}) +
+      " & sleep 2; kill -TERM $!; wait $!; echo status $?";
+  const CommandResult result = Shell(script, dir);
+  EXPECT_TRUE(Contains(result.out, "status 143")) << result.out << result.err;
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
 }
 
 TEST(HostileCli, PathsReachTheFileSystemAsTheBytesGiven) {
