@@ -1,23 +1,17 @@
 // Boost first: on Windows it brings winsock2.h in before anything can pull in windows.h.
 #include "cli/scan.h"
 
-#include <chrono>
 #include <cstdio>
 #include <memory>
 
 #include "cli/device_runner.h"
 #include "cli/task_log.h"
+#include "platform/clock.h"
 
 namespace orvel::cli {
 namespace {
 
 using namespace orvel::protocol;
-
-std::int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 struct Probe {
   Endpoint device;
@@ -62,8 +56,8 @@ constexpr std::size_t kSendsBetweenReads = 8;
 
 void Await(SharedSocket& socket, std::vector<Probe>& probes, unsigned ms,
            std::uint32_t readAddress) {
-  const std::int64_t end = NowUs() + std::int64_t{ms} * 1000;
-  for (std::int64_t now = NowUs(); now < end; now = NowUs()) {
+  const std::int64_t end = SteadyNowUs() + std::int64_t{ms} * 1000;
+  for (std::int64_t now = SteadyNowUs(); now < end; now = SteadyNowUs()) {
     socket.ReadFor(static_cast<unsigned>(std::min<std::int64_t>((end - now + 999) / 1000, 20)));
     for (Probe& probe : probes) Collect(socket, probe, readAddress);
   }
@@ -100,14 +94,14 @@ std::vector<FoundDevice> Scan(SharedSocket& socket, const std::vector<std::uint3
   for (unsigned round = 0; round < options.rounds; ++round) {
     for (Probe& probe : probes) {
       if (!probe.registered || probe.version) continue;
-      probe.versionSentUs = NowUs();
+      probe.versionSentUs = SteadyNowUs();
       SendTo(socket, version, RequestLength(ServiceCommand::Version, 0), probe.device);
       readNow();
     }
     Await(socket, probes, options.waitMs, options.readAddress);
     for (Probe& probe : probes) {
       if (!probe.registered || probe.version || probe.answeredRead) continue;
-      probe.readSentUs = NowUs();
+      probe.readSentUs = SteadyNowUs();
       SendTo(socket, read, RequestLength(ServiceCommand::Read, 4), probe.device);
       readNow();
     }

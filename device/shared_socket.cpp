@@ -5,23 +5,13 @@
 #include <chrono>
 #include <exception>
 
+#include "platform/clock.h"
+
 namespace orvel {
 namespace {
 
 // The most datagrams one reading hands out before the reader looks at its own inbox again.
 constexpr int kReadLimit = 64;
-
-std::int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-std::int64_t NowUs() {
-  return std::chrono::duration_cast<std::chrono::microseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
 
 }  // namespace
 
@@ -64,7 +54,7 @@ std::size_t SharedSocket::Send(const std::uint8_t* data, std::size_t size, Endpo
 }
 
 void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
-  const std::int64_t deadline = NowMs() + ms;
+  const std::int64_t deadline = SteadyNowMs() + ms;
   std::unique_lock lock(m_mutex);
   for (;;) {
     if (!inbox.m_queue.empty() || !m_socket.IsOpen()) return;
@@ -80,7 +70,7 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
             break;
           }
           lock.lock();
-          if (!inbox.m_queue.empty() || m_inboxes.empty() || NowMs() >= deadline) break;
+          if (!inbox.m_queue.empty() || m_inboxes.empty() || SteadyNowMs() >= deadline) break;
           lock.unlock();
         }
       } catch (...) {
@@ -96,7 +86,7 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
       if (failure) std::rethrow_exception(failure);
       return;
     }
-    if (NowMs() >= deadline) return;
+    if (SteadyNowMs() >= deadline) return;
     inbox.m_waiting = true;
     ++m_waiters;
     inbox.m_ready.wait_until(
@@ -107,14 +97,14 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
 }
 
 bool SharedSocket::ReadSocket(std::int64_t deadlineMs, const Inbox& own) {
-  const std::int64_t left = std::max<std::int64_t>(0, deadlineMs - NowMs());
+  const std::int64_t left = std::max<std::int64_t>(0, deadlineMs - SteadyNowMs());
   if (!m_socket.WaitReadable(static_cast<unsigned>(left))) return false;
   // The wait has seen the first datagram; the reader stops at its own, the rest is for the next.
   QueuedDatagram datagram;
   for (int taken = 0; taken == 0 || (taken < kReadLimit && m_socket.HasQueuedDatagram()); ++taken) {
     Endpoint sender;
     datagram.size = m_socket.ReceiveFrom(datagram.bytes.data(), datagram.bytes.size(), sender);
-    datagram.arrivedUs = NowUs();
+    datagram.arrivedUs = SteadyNowUs();
     if (Deliver(sender, datagram) == &own) return true;
   }
   return false;

@@ -5,10 +5,17 @@
 
 namespace orvel {
 
-std::int64_t SteadyClock::NowMs() {
+std::int64_t SteadyNowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
+
+std::int64_t SteadyNowUs() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+std::int64_t SteadyClock::NowMs() { return SteadyNowMs(); }
 
 void SteadyClock::SleepMs(unsigned ms) {
   std::this_thread::sleep_for(std::chrono::milliseconds(ms));

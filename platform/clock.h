@@ -23,6 +23,11 @@ class SteadyClock final : public IClock {
   void SleepMs(unsigned ms) override;
 };
 
+// The steady clock's reading, for real time measured outside the seam: the socket's own readiness
+// waits and the scan's round-trip times. SteadyClock::NowMs is the same reading.
+std::int64_t SteadyNowMs();
+std::int64_t SteadyNowUs();
+
 // The calendar fields of a moment, in UTC and in the local time zone.
 std::tm UtcCalendar(std::time_t time);
 std::tm LocalCalendar(std::time_t time);
