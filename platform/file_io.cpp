@@ -285,9 +285,15 @@ ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& ou
     UseBinaryMode(kStdin);
     return ReadStream(kStdin, out, maxSize);
   }
-  const Descriptor file(OpenForReading(NativePath(path)));
+  const PathString native = NativePath(path);
+  const Descriptor file(OpenForReading(native));
   std::uint64_t size = 0;
-  if (file.Get() < 0 || !IsPlainFile(file.Get(), size)) return ReadStatus::CannotOpen;
+  if (file.Get() < 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::Missing;
+    // Windows refuses to open a folder at all.
+    return KindOf(native) > 1 ? ReadStatus::NotAFile : ReadStatus::CannotOpen;
+  }
+  if (!IsPlainFile(file.Get(), size)) return ReadStatus::NotAFile;
   if (size > maxSize) return ReadStatus::TooLarge;
   if (size > out.max_size()) return ReadStatus::ShortRead;
   out.assign(static_cast<std::size_t>(size), 0);
@@ -298,6 +304,24 @@ ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& ou
     done += static_cast<std::size_t>(n);
   }
   return done == out.size() ? ReadStatus::Ok : ReadStatus::ShortRead;
+}
+
+std::string ReadFailureText(ReadStatus status, std::uint64_t maxSize) {
+  switch (status) {
+    case ReadStatus::Ok:
+      break;
+    case ReadStatus::Missing:
+      return "no such file";
+    case ReadStatus::NotAFile:
+      return "not a plain file";
+    case ReadStatus::CannotOpen:
+      return "cannot be opened";
+    case ReadStatus::ShortRead:
+      return "could not be read whole";
+    case ReadStatus::TooLarge:
+      return "larger than " + std::to_string(maxSize) + " bytes";
+  }
+  return {};
 }
 
 OutputFile::OutputFile(const std::wstring& target) {

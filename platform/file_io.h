@@ -29,7 +29,9 @@ inline constexpr std::uint64_t kAnySize = std::numeric_limits<std::uint64_t>::ma
 
 enum class ReadStatus {
   Ok,
-  CannotOpen,  // missing, not readable, or neither a plain file nor "-"
+  Missing,     // nothing of that name (or a folder on its way is missing)
+  NotAFile,    // a folder, a FIFO, a device: neither a plain file nor "-"
+  CannotOpen,  // there, but it may not be read
   ShortRead,   // opened, but fewer bytes came than the file's size
   TooLarge,    // longer than the caller takes; nothing was read
 };
@@ -38,6 +40,14 @@ enum class ReadStatus {
 // maxSize bytes of it. A FIFO, a device or a folder is refused without being opened for reading.
 ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
                          std::uint64_t maxSize = kAnySize);
+// True for the three ways a file cannot be opened at all.
+constexpr bool CannotBeOpened(ReadStatus status) {
+  return status == ReadStatus::Missing || status == ReadStatus::NotAFile ||
+         status == ReadStatus::CannotOpen;
+}
+// Why a read failed, in words for a message after the file's name: "no such file", "not a plain
+// file", "cannot be opened", "could not be read whole", "larger than <maxSize> bytes".
+std::string ReadFailureText(ReadStatus status, std::uint64_t maxSize);
 
 enum class WriteStatus {
   Ok,

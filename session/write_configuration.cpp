@@ -74,6 +74,8 @@ bool CDeviceSession::LoadFile(const std::wstring& path, Bytes& out, std::uint64_
       return true;
     case orvel::ReadStatus::TooLarge:
       return false;
+    case orvel::ReadStatus::Missing:
+    case orvel::ReadStatus::NotAFile:
     case orvel::ReadStatus::CannotOpen:
       throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
     case orvel::ReadStatus::ShortRead:

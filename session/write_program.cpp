@@ -31,7 +31,7 @@ bool CDeviceSession::WriteProgram() {
     // Measured before it is read: a longer file is refused without being read at all.
     Bytes image;
     const orvel::ReadStatus status = orvel::ReadWholeFile(path, image, m_memoryMap.programSize);
-    if (status == orvel::ReadStatus::CannotOpen) {
+    if (orvel::CannotBeOpened(status)) {
       throw CMBoxExeption(L"Не удается открыть файл(ы):\n", L"Внимание!", mbox::kIconWarning);
     }
     if (status == orvel::ReadStatus::TooLarge) {

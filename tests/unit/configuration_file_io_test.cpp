@@ -108,9 +108,12 @@ TEST(ConfigurationFileIo, ReadWholeFile) {
   ASSERT_EQ(orvel::ReadWholeFile(Wide(empty), out), orvel::ReadStatus::Ok);
   EXPECT_TRUE(out.empty());
 
+  // Why a file cannot be read, so that the message can say it.
   EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path() / "missing.bin"), out),
-            orvel::ReadStatus::CannotOpen);
-  EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path()), out), orvel::ReadStatus::CannotOpen);
+            orvel::ReadStatus::Missing);
+  EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path() / "missing" / "a.bin"), out),
+            orvel::ReadStatus::Missing);
+  EXPECT_EQ(orvel::ReadWholeFile(Wide(folder.path()), out), orvel::ReadStatus::NotAFile);
 
   // Measured before it is read: a file longer than the caller takes is refused, nothing read.
   out = {0xEE};
