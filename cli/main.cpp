@@ -152,20 +152,49 @@ bool ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint1
 // A devices file longer than this is no list of devices.
 constexpr std::uint64_t kDevicesFileLimit = 4u << 20;
 
-// Appends entries to devices, leaving out an address listed already.
-void AddDevices(const std::vector<orvel::DeviceEntry>& entries,
-                std::vector<orvel::DeviceEntry>& devices) {
-  for (const orvel::DeviceEntry& entry : entries) {
-    const bool listed = std::any_of(
-        devices.begin(), devices.end(),
-        [&](const orvel::DeviceEntry& other) { return other.address == entry.address; });
-    if (!listed) devices.push_back(entry);
-  }
-}
-
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "orvelctl: %s\nTry 'orvelctl --help'.\n", message.c_str());
   return kUsageError;
+}
+
+// The entries of a devices file; nothing after a usage error (already reported).
+std::optional<std::vector<orvel::DeviceEntry>> ReadDevicesFile(const std::string& path) {
+  std::vector<std::uint8_t> bytes;
+  const orvel::ReadStatus status =
+      orvel::ReadWholeFile(orvel::PathFromArgument(path), bytes, kDevicesFileLimit);
+  if (status != orvel::ReadStatus::Ok) {
+    UsageError("the devices file " + path + ": " +
+               orvel::ReadFailureText(status, kDevicesFileLimit));
+    return std::nullopt;
+  }
+  std::string error;
+  auto entries = orvel::ParseDeviceFile(
+      std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
+  if (!entries) UsageError(path + ": " + error);
+  return entries;
+}
+
+std::string AddressesText(const std::vector<std::uint32_t>& addresses) {
+  std::string text;
+  for (const std::uint32_t address : addresses) {
+    if (!text.empty()) text += ", ";
+    text += orvel::FormatIPv4(address);
+  }
+  return text;
+}
+
+// A request sent to an address of this computer comes back to the tool's own socket, where it
+// would be taken for the device's answer. Such addresses are left out of the list, with one line
+// on stderr; a list of nothing else is bad usage. Returns 0 or the usage error's status.
+int LeaveOutThisComputer(std::vector<orvel::DeviceEntry>& devices, std::uint32_t boundAddress) {
+  const std::vector<std::uint32_t> local =
+      orvel::LeaveOut(devices, orvel::AddressesOfThisComputer(boundAddress));
+  if (local.empty()) return 0;
+  const std::string what = local.size() == 1 ? "an address of this computer, not a device"
+                                             : "addresses of this computer, not devices";
+  if (devices.empty()) return UsageError(AddressesText(local) + ": " + what);
+  std::fprintf(stderr, "orvelctl: %s left out: %s\n", AddressesText(local).c_str(), what.c_str());
+  return 0;
 }
 
 // Fills arguments; returns 0, or the exit status of a usage error (already reported).
@@ -215,20 +244,13 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       std::string error;
       const auto entries = orvel::ParseAddressList(*text, error);
       if (!entries) return UsageError(error);
-      AddDevices(*entries, out.devices);
+      out.devices.insert(out.devices.end(), entries->begin(), entries->end());
     } else if (name == "--devices") {
       const auto path = value();
       if (!path || path->empty()) return UsageError("--devices needs a file");
-      std::vector<std::uint8_t> bytes;
-      if (orvel::ReadWholeFile(orvel::PathFromArgument(*path), bytes, kDevicesFileLimit) !=
-          orvel::ReadStatus::Ok) {
-        return UsageError("cannot read the devices file " + *path);
-      }
-      std::string error;
-      const auto entries = orvel::ParseDeviceFile(
-          std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), error);
-      if (!entries) return UsageError(*path + ": " + error);
-      AddDevices(*entries, out.devices);
+      const auto entries = ReadDevicesFile(*path);
+      if (!entries) return kUsageError;
+      out.devices.insert(out.devices.end(), entries->begin(), entries->end());
     } else if (name == "-i" || name == "--interface") {
       const auto text = value();
       if (!text) return UsageError(name + " needs an address");
@@ -290,7 +312,7 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       }
       if (!out.port) return UsageError("no device port: give -p or put it in Settings.ini");
     }
-    return 0;
+    return LeaveOutThisComputer(out.devices, out.interfaceAddress);
   }
 
   // Settings.ini is read only for what the command line leaves open.
@@ -312,6 +334,11 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
       return UsageError("no device port: give -p or put it in Settings.ini");
     }
   }
+  std::string error;
+  auto devices = orvel::WithPorts(out.devices, out.port, error);
+  if (!devices) return UsageError(error);
+  out.devices = std::move(*devices);
+  if (const int status = LeaveOutThisComputer(out.devices, out.interfaceAddress)) return status;
 
   // Rules of a run over several devices, settled before anything is sent.
   const bool several = out.devices.size() > 1;

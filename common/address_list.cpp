@@ -1,5 +1,7 @@
 #include "common/address_list.h"
 
+#include <algorithm>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -143,12 +145,8 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceFile(std::string_view text, s
                                                         std::size_t limit) {
   // Editors on Windows like to start a UTF-8 file with a byte order mark.
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  struct Listed {
-    std::size_t line;
-    std::optional<std::uint16_t> port;
-  };
   std::vector<DeviceEntry> devices;
-  std::unordered_map<std::uint32_t, Listed> listed;  // where each address first appeared
+  std::set<std::pair<std::uint32_t, int>> listed;  // address and port (-1: none)
   for (std::size_t line = 1; !text.empty(); ++line) {
     const std::size_t end = text.find('\n');
     std::string_view entry = text.substr(0, end);
@@ -171,12 +169,7 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceFile(std::string_view text, s
       device.port = static_cast<std::uint16_t>(*port);
     }
 
-    const auto [earlier, added] = listed.emplace(device.address, Listed{line, device.port});
-    if (!added) {
-      if (earlier->second.port == device.port) continue;
-      return fail(FormatIPv4(device.address) + " is listed on line " +
-                  std::to_string(earlier->second.line) + " with another port");
-    }
+    if (!listed.emplace(device.address, device.port ? int{*device.port} : -1).second) continue;
     if (devices.size() == limit) return fail(TooMany(limit) + " in the file");
     devices.push_back(device);
   }
@@ -185,6 +178,44 @@ std::optional<std::vector<DeviceEntry>> ParseDeviceFile(std::string_view text, s
     return std::nullopt;
   }
   return devices;
+}
+
+std::optional<std::vector<DeviceEntry>> WithPorts(const std::vector<DeviceEntry>& entries,
+                                                  std::optional<std::uint16_t> port,
+                                                  std::string& error) {
+  std::vector<DeviceEntry> devices;
+  std::unordered_map<std::uint32_t, std::uint16_t> ports;  // of every address listed so far
+  for (const DeviceEntry& entry : entries) {
+    const std::optional<std::uint16_t> own = entry.port ? entry.port : port;
+    if (!own) {
+      error = "no port for " + FormatIPv4(entry.address);
+      return std::nullopt;
+    }
+    const auto [earlier, added] = ports.emplace(entry.address, *own);
+    if (added) {
+      devices.push_back({entry.address, own});
+    } else if (earlier->second != *own) {
+      error = FormatIPv4(entry.address) + " is listed with two ports, " +
+              std::to_string(earlier->second) + " and " + std::to_string(*own);
+      return std::nullopt;
+    }
+  }
+  return devices;
+}
+
+std::vector<std::uint32_t> LeaveOut(std::vector<DeviceEntry>& devices,
+                                    const std::vector<std::uint32_t>& addresses) {
+  std::vector<std::uint32_t> left;
+  std::erase_if(devices, [&](const DeviceEntry& device) {
+    if (std::find(addresses.begin(), addresses.end(), device.address) == addresses.end()) {
+      return false;
+    }
+    if (std::find(left.begin(), left.end(), device.address) == left.end()) {
+      left.push_back(device.address);
+    }
+    return true;
+  });
+  return left;
 }
 
 bool HasDevicePattern(std::string_view name) {

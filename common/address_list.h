@@ -37,10 +37,23 @@ std::string FormatIPv4(std::uint32_t address);
 std::optional<std::vector<DeviceEntry>> ParseAddressList(std::string_view text, std::string& error,
                                                          std::size_t limit = kAddressListLimit);
 
-// The text of a devices file. Errors name the line ("line 3: ..."). The same address with two
-// different ports is refused: files named after the device would be shared by both.
+// The text of a devices file. Errors name the line ("line 3: ..."). An entry listed again counts
+// once; the same address with and without its port stays twice, for WithPorts to judge.
 std::optional<std::vector<DeviceEntry>> ParseDeviceFile(std::string_view text, std::string& error,
                                                         std::size_t limit = kAddressListLimit);
+
+// The devices of a run, each once and with its port: its own, else port. A device written twice
+// ("10.0.0.5" and "10.0.0.5:40000" with port 40000) counts once, where it first appears. The same
+// address with two ports is refused, as is an entry without a port when port is none: on an error
+// returns nothing and fills error ("10.0.0.5 is listed with two ports, 40000 and 40001").
+std::optional<std::vector<DeviceEntry>> WithPorts(const std::vector<DeviceEntry>& entries,
+                                                  std::optional<std::uint16_t> port,
+                                                  std::string& error);
+
+// Takes every entry whose address is one of addresses out of devices; returns those addresses,
+// each once, in the order of the list.
+std::vector<std::uint32_t> LeaveOut(std::vector<DeviceEntry>& devices,
+                                    const std::vector<std::uint32_t>& addresses);
 
 // "{device}" in a file name stands for the device's dotted address: "cfg-{device}.bin" becomes
 // "cfg-10.0.0.5.bin". Every occurrence is replaced.

@@ -5,6 +5,10 @@
 
 #include "device/interfaces.h"
 
+#include <algorithm>
+
+#include "platform/socket.h"
+
 namespace orvel {
 
 std::vector<std::uint32_t> LocalIPv4Interfaces() {
@@ -15,6 +19,16 @@ std::vector<std::uint32_t> LocalIPv4Interfaces() {
   for (const auto& entry : resolver.resolve(query)) {
     const boost::asio::ip::address address = entry.endpoint().address();
     if (address.is_v4()) addresses.push_back(address.to_v4().to_uint());
+  }
+  return addresses;
+}
+
+std::vector<std::uint32_t> AddressesOfThisComputer(std::uint32_t boundAddress) {
+  if (boundAddress != 0) return {boundAddress};
+  std::vector<std::uint32_t> addresses = net::InterfaceAddresses();
+  constexpr std::uint32_t kLoopback = 0x7F000001;
+  if (std::find(addresses.begin(), addresses.end(), kLoopback) == addresses.end()) {
+    addresses.push_back(kLoopback);
   }
   return addresses;
 }

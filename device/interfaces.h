@@ -10,4 +10,9 @@ namespace orvel {
 
 std::vector<std::uint32_t> LocalIPv4Interfaces();
 
+// The addresses at which the tool's own socket, bound to boundAddress (0: every interface), gets
+// back what it sends there itself: the bound address, or when bound to every interface each
+// address of this computer (127.0.0.1 always among them). A device is never found there.
+std::vector<std::uint32_t> AddressesOfThisComputer(std::uint32_t boundAddress);
+
 }  // namespace orvel

@@ -2,8 +2,8 @@
 //
 // The first input byte selects the reader (odd: a devices file; even: a command-line list) for the
 // rest. A reader must either refuse the text with an error text or return at most the limit of
-// devices, each address once; and that list written back as a devices file must read as the same
-// list. The limit is small so that ranges and networks reach it quickly.
+// devices, each entry (address and port) once; and that list written back as a devices file must
+// read as the same list. The limit is small so that ranges and networks reach it quickly.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +11,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/address_list.h"
 
@@ -26,10 +27,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   if (devices->empty() || devices->size() > kLimit) std::abort();
-  std::set<std::uint32_t> addresses;
+  std::set<std::pair<std::uint32_t, int>> entries;
   std::string file;
   for (const orvel::DeviceEntry& device : *devices) {
-    if (!addresses.insert(device.address).second) std::abort();
+    if (!entries.emplace(device.address, device.port ? int{*device.port} : -1).second) std::abort();
     file += orvel::FormatIPv4(device.address);
     if (device.port) file += ":" + std::to_string(*device.port);
     file += "\n";

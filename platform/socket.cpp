@@ -5,12 +5,15 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
 #endif
+
+#include <cstring>
 
 namespace orvel::net {
 namespace {
@@ -153,6 +156,41 @@ int HoldPortExclusively([[maybe_unused]] NativeSocket socket) {
   }
 #endif
   return 0;
+}
+
+std::vector<std::uint32_t> InterfaceAddresses() {
+  std::vector<std::uint32_t> addresses;
+#ifdef _WIN32
+  // Asked of a socket of our own; the socket library is started (and let go) for it, since no other
+  // socket may be open yet.
+  WSADATA data{};
+  if (::WSAStartup(MAKEWORD(2, 2), &data) != 0) return addresses;
+  const SOCKET probe = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+  if (probe != INVALID_SOCKET) {
+    INTERFACE_INFO list[64];
+    DWORD size = 0;
+    if (::WSAIoctl(probe, SIO_GET_INTERFACE_LIST, nullptr, 0, list, sizeof list, &size, nullptr,
+                   nullptr) == 0) {
+      for (DWORD i = 0; i < size / sizeof list[0]; ++i) {
+        const sockaddr_in& address = list[i].iiAddress.AddressIn;
+        if (address.sin_family == AF_INET) addresses.push_back(ntohl(address.sin_addr.s_addr));
+      }
+    }
+    ::closesocket(probe);
+  }
+  ::WSACleanup();
+#else
+  ifaddrs* list = nullptr;
+  if (::getifaddrs(&list) != 0) return addresses;
+  for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+    if (!entry->ifa_addr || entry->ifa_addr->sa_family != AF_INET) continue;
+    sockaddr_in address{};
+    std::memcpy(&address, entry->ifa_addr, sizeof address);
+    addresses.push_back(ntohl(address.sin_addr.s_addr));
+  }
+  ::freeifaddrs(list);
+#endif
+  return addresses;
 }
 
 }  // namespace orvel::net

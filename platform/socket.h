@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace orvel::net {
 
@@ -53,5 +54,9 @@ int IgnoreUnreachableReports(NativeSocket socket);
 // SO_REUSEADDR take over a bound port unless the first one holds it exclusively. Returns 0 or the
 // system's error code.
 int HoldPortExclusively(NativeSocket socket);
+
+// The IPv4 addresses of this computer's network interfaces, the loopback interface's included, in
+// host order; empty when the system does not tell them.
+std::vector<std::uint32_t> InterfaceAddresses();
 
 }  // namespace orvel::net

@@ -57,6 +57,22 @@ bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = text.find('\n', from);
+    lines.push_back(text.substr(from, end - from));
+    from = end == std::string::npos ? text.size() : end + 1;
+  }
+  return lines;
+}
+
 // A character device node like /dev/null (1,3), /dev/zero (1,5) or /dev/full (1,7), made in a test
 // folder so that a faulty tool can only ever replace this node, never the system's own.
 bool MakeDeviceNode(const fs::path& path, unsigned minor) {
@@ -297,6 +313,102 @@ TEST(HostileCli, ResultsThatCannotBeWrittenAreAFailure) {
     const CommandResult result = Shell("\"$1\"" + command + " > /dev/full");
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_FALSE(result.err.empty());
+  }
+}
+
+// The tool's own address is no device: a request sent there comes back as its own "answer". Left
+// out of a list with one line on stderr; given alone, bad usage.
+TEST(HostileCli, AddressesOfThisComputerAreNoDevices) {
+  TempFolder folder;
+  WriteBytes(folder.path() / "Settings.ini",
+             Bytes{'1', '2', '7', '.', '0', '.', '0', '.', '1', ':', '4', '0', '0', '0', '0'});
+  const std::vector<std::vector<std::string>> alone = {
+      {"-d", "127.0.0.1", "-i", "127.0.0.1", "-p", "40000", "version"},
+      {"-d", "127.0.0.1", "-p", "40000", "version"},  // bound to every interface
+      {"-i", "127.0.0.1", "version"},                 // from Settings.ini
+      {"-i", "127.0.0.1", "-p", "40000", "scan", "127.0.0.1"},
+  };
+  for (const auto& args : alone) {
+    SCOPED_TRACE(Quoted(args));
+    const CommandResult result = Ctl(args, folder.path(), seconds(10));
+    EXPECT_EQ(result.exitCode, 2) << result.out;
+    EXPECT_TRUE(Contains(result.err, "127.0.0.1")) << result.err;
+    EXPECT_TRUE(Contains(result.err, "this computer")) << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+
+  // A network that holds the tool's address: the other five devices are served.
+  SimProcess site({}, SimProcess::Site{"127.0.0.2-127.0.0.6"});
+  const CommandResult result =
+      Ctl({"-d", "127.0.0.0/29", "-i", "127.0.0.1", "-p", std::to_string(site.port()), "version"});
+  EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  const std::vector<std::string> errors = Lines(result.err);
+  ASSERT_EQ(errors.size(), 1u) << result.err;
+  EXPECT_TRUE(Contains(errors[0], "127.0.0.1")) << result.err;
+  EXPECT_TRUE(Contains(errors[0], "this computer")) << result.err;
+  EXPECT_EQ(Lines(result.out).size(), 6u) << result.out;
+  EXPECT_FALSE(Contains(result.out, "127.0.0.1:")) << result.out;
+  EXPECT_EQ(Count(result.out, " ok "), 5u) << result.out;
+}
+
+// The same device with and without its port (the port of -p) is one device; the same address with
+// two ports is still refused.
+TEST(HostileCli, OneDeviceWrittenTwoWaysIsOneDevice) {
+  SimProcess sim;
+  TempFolder folder;
+  const std::string port = std::to_string(sim.port());
+  const std::string other = std::to_string(sim.port() + 1);
+  struct Case {
+    std::string file;
+    std::vector<std::string> args;
+    int exitCode;
+  };
+  const Case cases[] = {
+      {"127.0.0.2\n127.0.0.2:" + port + "\n", {}, 0},
+      {"127.0.0.2:" + port + "\n", {"-d", "127.0.0.2"}, 0},
+      {"127.0.0.2:" + port + "\n127.0.0.2\n", {"-d", "127.0.0.2"}, 0},
+      {"127.0.0.2\n127.0.0.2:" + other + "\n", {}, 2},
+      {"127.0.0.2:" + other + "\n", {"-d", "127.0.0.2"}, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file + Quoted(c.args));
+    WriteBytes(folder.path() / "devices.txt", Bytes(c.file.begin(), c.file.end()));
+    std::vector<std::string> args = {"--devices", "devices.txt", "-p",
+                                     port,        "-i",          SimProcess::kToolAddress};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("version");
+    const CommandResult result = Ctl(args, folder.path());
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    if (c.exitCode == 0) {
+      EXPECT_EQ(result.out, "1.11 (kind 0)\n");  // one device: no table
+    } else {
+      EXPECT_TRUE(Contains(result.err, "127.0.0.2")) << result.err;
+      EXPECT_TRUE(Contains(result.err, other)) << result.err;
+    }
+  }
+}
+
+// A devices file that cannot be read says why.
+TEST(HostileCli, DevicesFileThatCannotBeReadSaysWhy) {
+  TempFolder folder;
+  const fs::path dir = folder.path();
+  fs::create_directory(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+  std::ofstream(dir / "huge").close();
+  fs::resize_file(dir / "huge", (std::uintmax_t{4} << 20) + 1);  // sparse: 4 MiB and a byte
+  struct Case {
+    const char* file;
+    const char* why;
+  };
+  for (const Case& c :
+       {Case{"missing.txt", "no such file"}, Case{"folder", "not a plain file"},
+        Case{"pipe", "not a plain file"}, Case{"huge", "larger than 4194304 bytes"}}) {
+    SCOPED_TRACE(c.file);
+    const CommandResult result =
+        Ctl({"--devices", c.file, "-p", "40000", "-i", "127.0.0.1", "version"}, dir, seconds(10));
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_TRUE(Contains(result.err, std::string(c.file) + ": " + c.why)) << result.err;
+    EXPECT_LT(result.elapsed, seconds(5));
   }
 }
 

@@ -106,8 +106,11 @@ TEST(AddressList, DevicesFileKeepsPortsAndSkipsComments) {
            Case{"\xEF\xBB\xBF"
                 "10.0.0.5:1\r\n\t10.0.0.6:65535 \r\n",
                 "10.0.0.5:1,10.0.0.6:65535"},
-           // The same device again counts once.
+           // The same entry again counts once; with and without a port it may be one device or
+           // two, which only the run's port tells (EachDeviceOnceWithItsPort).
            Case{"10.0.0.5:40000\n10.0.0.6\n10.0.0.5:40000\n10.0.0.6", "10.0.0.5:40000,10.0.0.6"},
+           Case{"10.0.0.5:40000\n\n10.0.0.5", "10.0.0.5:40000,10.0.0.5"},
+           Case{"10.0.0.5:1\r\n10.0.0.5:2", "10.0.0.5:1,10.0.0.5:2"},
        }) {
     EXPECT_EQ(Outcome(ParseDeviceFile, c.input), c.expected) << c.input;
   }
@@ -125,17 +128,37 @@ TEST(AddressList, BadDevicesFileLinesAreNamedByNumber) {
            Case{"10.0.0.5:", "line 1: not a port (1..65535): 10.0.0.5:"},
            Case{"10.0.0.5:4000:1", "line 1: not a port (1..65535): 10.0.0.5:4000:1"},
            Case{"10.0.0.5: 4000", "line 1: not a port (1..65535): 10.0.0.5: 4000"},
-           // Files named after the address would be shared by two devices.
-           Case{"10.0.0.5:40000\n\n10.0.0.5",
-                "line 3: 10.0.0.5 is listed on line 1 with another port"},
-           Case{"10.0.0.5:1\r\n10.0.0.5:2",
-                "line 2: 10.0.0.5 is listed on line 1 with another port"},
        }) {
     EXPECT_EQ(Outcome(ParseDeviceFile, c.input), "error: " + c.expected) << c.input;
   }
 
   EXPECT_EQ(Outcome(ParseDeviceFile, "10.0.0.5\n10.0.0.6\n10.0.0.5\n10.0.0.7\n", 2),
             "error: line 4: more than 2 addresses in the file");
+}
+
+TEST(AddressList, EachDeviceOnceWithItsPort) {
+  struct PortCase {
+    std::string file;  // the entries, as a devices file
+    std::optional<std::uint16_t> port;
+    std::string expected;
+  };
+  for (const PortCase& c : {
+           PortCase{"10.0.0.5\n10.0.0.5:40000", 40000, "10.0.0.5:40000"},
+           PortCase{"10.0.0.6:40000\n10.0.0.5\n10.0.0.6", 40000, "10.0.0.6:40000,10.0.0.5:40000"},
+           PortCase{"10.0.0.5:1\n10.0.0.6:2", std::nullopt, "10.0.0.5:1,10.0.0.6:2"},
+           // Files and folders named after the address would be shared by two devices.
+           PortCase{"10.0.0.5\n10.0.0.5:40001", 40000,
+                    "error: 10.0.0.5 is listed with two ports, 40000 and 40001"},
+           PortCase{"10.0.0.5:1\n10.0.0.6:3\n10.0.0.5:2", std::nullopt,
+                    "error: 10.0.0.5 is listed with two ports, 1 and 2"},
+           PortCase{"10.0.0.5:1\n10.0.0.6", std::nullopt, "error: no port for 10.0.0.6"},
+       }) {
+    std::string error;
+    const auto entries = ParseDeviceFile(c.file, error);
+    ASSERT_TRUE(entries) << c.file << ": " << error;
+    const auto devices = WithPorts(*entries, c.port, error);
+    EXPECT_EQ(devices ? Joined(*devices) : "error: " + error, c.expected) << c.file;
+  }
 }
 
 TEST(AddressList, DevicePatternInFileNames) {
