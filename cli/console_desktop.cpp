@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "common/text.h"
 #include "platform/utf8.h"
 
 namespace orvel {
@@ -28,9 +29,12 @@ int ConsoleDesktop::ShowMessage(WindowHandle, const std::wstring& text, const st
                                 unsigned style) {
   EndProgressLine();
   m_boxes.emplace_back(caption, text);
-  // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of operator+.
+  // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of operator+. A box may
+  // quote a file name: whatever it holds is shown escaped, the box's own line breaks as they are.
   std::string line = m_options.prefix;
-  line.append(ToUtf8(caption)).append(": ").append(ToUtf8(text));
+  line.append(TerminalText(ToUtf8(caption), true))
+      .append(": ")
+      .append(TerminalText(ToUtf8(text), true));
   if (!IsYesNo(style)) {
     Say(line);
     return mbox::kOk;

@@ -8,6 +8,7 @@
 
 #include "cli/task_log.h"
 #include "common/address_list.h"
+#include "common/text.h"
 
 namespace orvel::cli {
 namespace {
@@ -37,12 +38,11 @@ std::string VersionText(const std::optional<DeviceVersion>& version) {
   return text;
 }
 
-// The message on one line of the table.
+// The message on one line of the table: the boxes' own line breaks become blanks, and whatever
+// else could move the cursor (from a file name the box quotes) is shown escaped.
 std::string OneLine(std::string text) {
   std::replace(text.begin(), text.end(), '\n', ' ');
-  std::replace(text.begin(), text.end(), '\r', ' ');
-  std::replace(text.begin(), text.end(), '\t', ' ');
-  return text;
+  return TerminalText(text);
 }
 
 }  // namespace

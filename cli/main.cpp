@@ -25,6 +25,7 @@
 #include "cli/trace.h"
 #include "common/address_list.h"
 #include "common/sha256.h"
+#include "common/text.h"
 #include "device/interfaces.h"
 #include "device/shared_link.h"
 #include "platform/clock.h"
@@ -152,8 +153,10 @@ bool ReadSettings(std::optional<std::uint32_t>& device, std::optional<std::uint1
 // A devices file longer than this is no list of devices.
 constexpr std::uint64_t kDevicesFileLimit = 4u << 20;
 
+// Whatever the user typed or a file held is shown escaped: see TerminalText.
 int UsageError(const std::string& message) {
-  std::fprintf(stderr, "orvelctl: %s\nTry 'orvelctl --help'.\n", message.c_str());
+  std::fprintf(stderr, "orvelctl: %s\nTry 'orvelctl --help'.\n",
+               orvel::TerminalText(message).c_str());
   return kUsageError;
 }
 
@@ -401,7 +404,8 @@ void LogTask(const Arguments& arguments, const std::optional<std::string>& file,
   entry.message = BoxesText(desktop);
   if (!orvel::cli::AppendTaskLog(orvel::PathFromArgument(*arguments.log),
                                  orvel::cli::TaskLogLine(entry))) {
-    std::fprintf(stderr, "orvelctl: cannot append to the log %s\n", arguments.log->c_str());
+    std::fprintf(stderr, "orvelctl: cannot append to the log %s\n",
+                 orvel::TerminalText(*arguments.log).c_str());
   }
 }
 

@@ -1,6 +1,7 @@
 #include "common/text.h"
 
 #include <array>
+#include <cstdio>
 
 namespace orvel {
 namespace {
@@ -24,7 +25,86 @@ constexpr std::array<char16_t, 128> kCp1251High = {
     0x0444, 0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
 };
 
+void AppendEscape(std::string& out, const char* format, unsigned value) {
+  char escape[8];
+  std::snprintf(escape, sizeof escape, format, value);
+  out += escape;
+}
+
+// The length of the valid UTF-8 sequence at the start of text (its code point in cp), 0 when the
+// first byte starts none: a stray continuation byte, an overlong form, a surrogate, beyond
+// U+10FFFF, or cut short.
+std::size_t Utf8Sequence(std::string_view text, char32_t& cp) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned lead = byte(0);
+  std::size_t length = 0;
+  unsigned low = 0x80;
+  unsigned high = 0xBF;  // the range of the second byte
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    cp = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    cp = lead & 0x0F;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    cp = lead & 0x07;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+  } else {
+    return 0;
+  }
+  if (text.size() < length) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    const unsigned next = byte(i);
+    if (next < (i == 1 ? low : 0x80) || next > (i == 1 ? high : 0xBF)) return 0;
+    cp = (cp << 6) | (next & 0x3F);
+  }
+  return length;
+}
+
 }  // namespace
+
+std::string TerminalText(std::string_view text, bool keepLineBreaks) {
+  std::string out;
+  out.reserve(text.size());
+  while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text.front());
+    if (byte >= 0x80) {
+      char32_t cp = 0;
+      const std::size_t length = Utf8Sequence(text, cp);
+      if (length == 0) {
+        AppendEscape(out, "\\x%02x", byte);
+        text.remove_prefix(1);
+      } else {
+        if (cp <= 0x9F) {
+          AppendEscape(out, "\\u%04x", static_cast<unsigned>(cp));
+        } else {
+          out.append(text.substr(0, length));
+        }
+        text.remove_prefix(length);
+      }
+      continue;
+    }
+    text.remove_prefix(1);
+    if (byte == '\n' && keepLineBreaks) {
+      out += '\n';
+    } else if (byte == '\n') {
+      out += "\\n";
+    } else if (byte == '\t') {
+      out += "\\t";
+    } else if (byte == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      AppendEscape(out, "\\x%02x", byte);
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  return out;
+}
 
 std::wstring Widen1251(std::string_view narrow) {
   std::wstring wide;

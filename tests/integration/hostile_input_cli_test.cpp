@@ -8,6 +8,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -409,6 +410,47 @@ TEST(HostileCli, DevicesFileThatCannotBeReadSaysWhy) {
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_TRUE(Contains(result.err, std::string(c.file) + ": " + c.why)) << result.err;
     EXPECT_LT(result.elapsed, seconds(5));
+  }
+}
+
+// Control bytes from arguments and files are shown escaped on the terminal, in usage errors, boxes
+// and the results table alike, never as they are.
+TEST(HostileCli, ControlBytesReachTheTerminalEscaped) {
+  SimProcess site({}, SimProcess::Site{"127.0.0.2-127.0.0.3"});
+  TempFolder folder;
+  WriteBytes(folder.path() / "devices.txt", Bytes{0x1B, ']', '0', ';', 'x', 0x07, '\n'});
+  const std::string port = std::to_string(site.port());
+  struct Case {
+    std::string script;
+    int exitCode;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"\"$1\" -d $'\\x1b[2J127.0.0.2' version", 2, "\\x1b[2J127.0.0.2"},
+      {"\"$1\" --devices devices.txt -p 1 version", 2,
+       "line 1: not an IPv4 address: \\x1b]0;x\\x07"},
+      // Files that cannot be written whole (a limit of 1 KiB on the files the tool writes): both
+      // boxes, on stderr and in the table, name the file.
+      {"trap '' XFSZ; ulimit -f 1; \"$1\" -d 127.0.0.2-127.0.0.3 -i 127.0.0.1 -p " + port +
+           " read-config $'\\x1b[2J\\x01{device}.bin'",
+       1, "\\x1b[2J\\x01127.0.0.3.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.script);
+    const CommandResult result = Shell(c.script, folder.path());
+    EXPECT_EQ(result.exitCode, c.exitCode) << result.err;
+    EXPECT_TRUE(Contains(result.err, c.shown)) << result.err;
+    if (c.exitCode == 1) {
+      EXPECT_TRUE(Contains(result.out, c.shown)) << result.out;
+      EXPECT_EQ(Lines(result.out).size(), 3u) << result.out;
+    }
+    for (const std::string* stream : {&result.out, &result.err}) {
+      EXPECT_EQ(
+          std::count_if(stream->begin(), stream->end(),
+                        [](char b) { return (b >= 0 && b < 0x20 && b != '\n') || b == 0x7F; }),
+          0)
+          << *stream;
+    }
   }
 }
 
