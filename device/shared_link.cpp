@@ -65,7 +65,7 @@ unsigned SharedLink::Send(const std::uint8_t* data, std::uint16_t length) {
     if (m_observer) m_observer->Sent(m_device.address, m_device.port, data, length);
     return sent;
   } catch (const std::exception& e) {
-    ShowError(Widen1251(e.what()), kLinkSendCaption);
+    SendFailed(e);
   }
   return 0;
 }
@@ -118,6 +118,7 @@ void SharedLink::WaitReadable(unsigned ms) {
 void SharedLink::BeginTask() {
   m_oversizeReported = false;
   m_receiveErrorReported = false;
+  m_sendErrorReported = false;
 }
 
 void SharedLink::DiscardQueued() {
@@ -137,6 +138,12 @@ void SharedLink::ReceiveFailed(const std::exception& error) {
   if (m_receiveErrorReported) return;
   m_receiveErrorReported = true;
   ShowError(Widen1251(error.what()), kLinkReceiveCaption);
+}
+
+void SharedLink::SendFailed(const std::exception& error) {
+  if (m_sendErrorReported) return;
+  m_sendErrorReported = true;
+  ShowError(Widen1251(error.what()), kLinkSendCaption);
 }
 
 void SharedLink::Report(const QueuedDatagram& datagram, DatagramFate fate) {

@@ -34,6 +34,8 @@ class SharedLink final : public ILink {
   void ShowError(const std::wstring& text, const std::wstring& caption);
   // A receive error of the socket, told once per task: every device waiting on it would see it.
   void ReceiveFailed(const std::exception& error);
+  // A send error, told once per task: every resend meets it again (a network without a route).
+  void SendFailed(const std::exception& error);
   void Report(const QueuedDatagram& datagram, DatagramFate fate);
 
   SharedSockets& m_sockets;
@@ -43,6 +45,7 @@ class SharedLink final : public ILink {
   SharedSocket::Inbox m_inbox;
   bool m_oversizeReported = false;
   bool m_receiveErrorReported = false;
+  bool m_sendErrorReported = false;
 };
 
 }  // namespace orvel

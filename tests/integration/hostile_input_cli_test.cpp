@@ -352,6 +352,28 @@ TEST(HostileCli, AddressesOfThisComputerAreNoDevices) {
   EXPECT_EQ(Count(result.out, " ok "), 5u) << result.out;
 }
 
+// A request that cannot be sent at all (from the loopback interface to another network) is told
+// once per device, and the results table keeps one line per device.
+TEST(HostileCli, ASendThatFailsIsToldOncePerDevice) {
+  SimProcess sim;  // for a free port
+  const CommandResult result =
+      Ctl({"-d", "10.255.255.1,10.255.255.2", "-i", SimProcess::kToolAddress, "-p",
+           std::to_string(sim.port()), "version"});
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  const char kSendFailed[] = "Ошибка отправки пакета.";
+  for (const char* device : {"10.255.255.1:", "10.255.255.2:"}) {
+    EXPECT_EQ(
+        Count(result.err, std::string(device) + std::to_string(sim.port()) + ": " + kSendFailed),
+        1u)
+        << result.err;
+  }
+  const std::vector<std::string> table = Lines(result.out);
+  ASSERT_EQ(table.size(), 3u) << result.out;
+  for (std::size_t row = 1; row < table.size(); ++row) {
+    EXPECT_EQ(Count(table[row], kSendFailed), 1u) << table[row];
+  }
+}
+
 // The same device with and without its port (the port of -p) is one device; the same address with
 // two ports is still refused.
 TEST(HostileCli, OneDeviceWrittenTwoWaysIsOneDevice) {
