@@ -361,11 +361,15 @@ int ParseArguments(const std::vector<std::string>& args, Arguments& out) {
 
 // Everything written to standard output must have arrived there: a result that was lost (a full
 // disk, a closed pipe) is a failure, not a success.
+// Messages on stderr count as well: a trace or a box cut off by a closed pipe is lost output.
 int ResultsWritten(int status) {
-  if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
-  std::fprintf(stderr, "orvelctl: the results could not be written to standard output: %s\n",
-               std::strerror(errno));
-  return status == 0 ? 1 : status;
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fprintf(stderr, "orvelctl: the results could not be written to standard output: %s\n",
+                 std::strerror(errno));
+    return status == 0 ? 1 : status;
+  }
+  if (std::ferror(stderr)) return status == 0 ? 1 : status;
+  return status;
 }
 
 // The SHA-256 of a file, in hexadecimal; nothing when it cannot be read.
@@ -600,6 +604,8 @@ int Run(const Arguments& arguments) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A closed pipe is a failed write, counted as one (exit 1), never a silent end.
+  orvel::FailWritesToClosedPipes();
   const std::vector<std::string> args(argv + 1, argv + argc);
   Arguments arguments;
   if (const int status = ParseArguments(args, arguments); status != 0) return status;

@@ -8,6 +8,8 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "platform/utf8.h"
 #endif
 
@@ -78,6 +80,8 @@ BOOL WINAPI OnConsoleStop(DWORD) {
 }  // namespace
 
 void RemovePendingTemporaryFileOnStop() { ::SetConsoleCtrlHandler(OnConsoleStop, TRUE); }
+
+void FailWritesToClosedPipes() {}
 #else
 extern "C" void OrvelOnStopSignal(int signal) {
   RemovePendingTemporaryFile();
@@ -85,17 +89,54 @@ extern "C" void OrvelOnStopSignal(int signal) {
   ::raise(signal);
 }
 
+namespace {
+
+// The signals whose default action ends the process, SIGKILL (which cannot be caught) and SIGPIPE
+// (see FailWritesToClosedPipes) aside.
+std::vector<int> EndingSignals() {
+  std::vector<int> signals = {SIGHUP,  SIGINT,  SIGQUIT, SIGILL,  SIGTRAP,   SIGABRT,
+                              SIGBUS,  SIGFPE,  SIGUSR1, SIGSEGV, SIGUSR2,   SIGALRM,
+                              SIGTERM, SIGXCPU, SIGXFSZ, SIGSYS,  SIGVTALRM, SIGPROF};
+#ifdef SIGPOLL
+  signals.push_back(SIGPOLL);
+#endif
+#ifdef SIGPWR
+  signals.push_back(SIGPWR);
+#endif
+#ifdef SIGSTKFLT
+  signals.push_back(SIGSTKFLT);
+#endif
+#ifdef SIGRTMIN
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) signals.push_back(signal);
+#endif
+  return signals;
+}
+
+bool HasDefaultAction(int signal) {
+  struct sigaction current {};
+  return ::sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+         current.sa_handler == SIG_DFL;
+}
+
+}  // namespace
+
 void RemovePendingTemporaryFileOnStop() {
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+  for (const int signal : EndingSignals()) {
+    // A signal ignored by whoever started us (a background job's SIGINT) stays ignored, one that a
+    // library catches (the sanitizers catch SIGSEGV) stays its.
+    if (!HasDefaultAction(signal)) continue;
     struct sigaction action {};
     action.sa_handler = OrvelOnStopSignal;
-    action.sa_flags = SA_RESETHAND;
+    // Back to the default on entry, and not held back while the handler runs: the handler's
+    // raise ends the process at once.
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
     sigemptyset(&action.sa_mask);
-    struct sigaction previous {};
-    ::sigaction(signal, &action, &previous);
-    // A signal ignored by whoever started us (a background job's SIGINT) stays ignored.
-    if (previous.sa_handler == SIG_IGN) ::sigaction(signal, &previous, nullptr);
+    ::sigaction(signal, &action, nullptr);
   }
+}
+
+void FailWritesToClosedPipes() {
+  if (HasDefaultAction(SIGPIPE)) ::signal(SIGPIPE, SIG_IGN);
 }
 #endif
 

@@ -27,10 +27,16 @@ bool EnableCursorControl(std::FILE* stream);
 // argument in the ANSI code page on Windows.
 std::wstring PathFromArgument(const std::string& argument);
 
-// From now on, SIGINT, SIGTERM and SIGHUP (on Windows: Ctrl+C and the closing of the console) end
-// the process as they would have, but not before the pending temporary file of an output (see
-// RemovePendingTemporaryFile) is gone. A signal ignored by whoever started the process stays
-// ignored.
+// From now on every signal that would end the process (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+// SIGALRM and the others whose default action is to end it; on Windows: Ctrl+C and the closing of
+// the console) ends it as it would have, but not before the pending temporary files of the outputs
+// (see RemovePendingTemporaryFile) are gone. A signal that whoever started the process ignores, or
+// that a library already handles, is left as it is.
 void RemovePendingTemporaryFileOnStop();
+
+// From now on a write to a pipe whose reader is gone fails (EPIPE) instead of ending the process
+// with SIGPIPE, so that the program can count it as the failed write it is. Nothing on Windows,
+// where that is how it always goes.
+void FailWritesToClosedPipes();
 
 }  // namespace orvel

@@ -74,6 +74,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// Shell words that wait (at most 5 s) until the tool's temporary output file is there.
+constexpr const char* kAwaitTemporary =
+    "for i in $(seq 100); do ls -A | grep -q '^[.]orvel-' && break; sleep 0.05; done;";
+
 // A character device node like /dev/null (1,3), /dev/zero (1,5) or /dev/full (1,7), made in a test
 // folder so that a faulty tool can only ever replace this node, never the system's own.
 bool MakeDeviceNode(const fs::path& path, unsigned minor) {
@@ -238,17 +242,22 @@ TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
     fs::remove(dir / (longest + ".bin"));
   }
 
-  // Stopped during the read by SIGINT or SIGTERM: the earlier file stays, nothing else remains.
+  // Stopped during the read by any signal that ends a program: the earlier file stays, nothing
+  // else remains. The signal comes once the temporary file is there.
   WriteBytes(dir / "target.bin", {1, 2, 3});
-  for (const char* signal : {"INT", "TERM"}) {
-    SCOPED_TRACE(signal);
+  struct Stop {
+    const char* signal;
+    int status;
+  };
+  for (const Stop& stop : {Stop{"INT", 130}, Stop{"TERM", 143}, Stop{"HUP", 129}, Stop{"QUIT", 131},
+                           Stop{"USR1", 138}, Stop{"ALRM", 142}}) {
+    SCOPED_TRACE(stop.signal);
     SimProcess sim({"--silent-after", "20"});
-    const std::string script = "set -m; \"$1\"" +
-                               Quoted(Connect(sim, {"read-config", "target.bin"})) +
-                               " & sleep 2; kill -" + signal + " $!; wait $!; echo status $?";
+    const std::string script =
+        "set -m; ulimit -c 0; \"$1\"" + Quoted(Connect(sim, {"read-config", "target.bin"})) +
+        " & " + kAwaitTemporary + " kill -" + stop.signal + " $!; wait $!; echo status $?";
     const CommandResult result = Shell(script, dir);
-    EXPECT_TRUE(Contains(result.out,
-                         std::string("status ") + (std::string(signal) == "INT" ? "130" : "143")))
+    EXPECT_TRUE(Contains(result.out, "status " + std::to_string(stop.status)))
         << result.out << result.err;
     EXPECT_EQ(ReadBytes(dir / "target.bin"), (Bytes{1, 2, 3}));
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
@@ -260,7 +269,7 @@ TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
       "set -m; \"$1\"" +
       Quoted({"-d", "127.0.0.2-127.0.0.4", "-p", std::to_string(site.port()), "-i",
               SimProcess::kToolAddress, "read-config", "cfg-{device}.bin"}) +
-      " & sleep 2; kill -TERM $!; wait $!; echo status $?";
+      " & " + kAwaitTemporary + " kill -TERM $!; wait $!; echo status $?";
   const CommandResult result = Shell(script, dir);
   EXPECT_TRUE(Contains(result.out, "status 143")) << result.out << result.err;
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
@@ -310,10 +319,34 @@ TEST(HostileCli, SettingsRecordsOutOfRangeAreBad) {
 TEST(HostileCli, ResultsThatCannotBeWrittenAreAFailure) {
   SimProcess sim;
   for (const std::string& command : {Quoted(Connect(sim, {"version"})), std::string(" --help")}) {
-    SCOPED_TRACE(command);
-    const CommandResult result = Shell("\"$1\"" + command + " > /dev/full");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_FALSE(result.err.empty());
+    // A full disk, and a pipe whose reader is gone before the tool starts.
+    for (const std::string& script :
+         {"\"$1\"" + command + " > /dev/full",
+          "{ sleep 0.2; exec \"$1\"" + command + "; } | true; exit ${PIPESTATUS[0]}"}) {
+      SCOPED_TRACE(script);
+      const CommandResult result = Shell(script);
+      EXPECT_EQ(result.exitCode, 1);
+      EXPECT_TRUE(Contains(result.err, "could not be written")) << result.err;
+    }
+  }
+}
+
+// Messages into a pipe that closed early (a trace cut short by head): the tasks run to their end,
+// whatever could not be written fails the run, and no temporary file is left behind.
+TEST(HostileCli, MessagesIntoAClosedPipeFailTheRunButLeaveNoTemporary) {
+  SimProcess site({}, SimProcess::Site{"127.0.0.2-127.0.0.4"});
+  TempFolder folder;
+  const std::string script =
+      "\"$1\"" +
+      Quoted({"-d", "127.0.0.2-127.0.0.4", "-p", std::to_string(site.port()), "-i",
+              SimProcess::kToolAddress, "--trace", "read-config", "cfg-{device}.bin"}) +
+      " 2>&1 | head -2 > /dev/null; echo status ${PIPESTATUS[0]}";
+  const CommandResult result = Shell(script, folder.path());
+  EXPECT_EQ(result.out, "status 1\n") << result.err;
+  EXPECT_EQ(folder.Names(), (std::vector<std::string>{"cfg-127.0.0.2.bin", "cfg-127.0.0.3.bin",
+                                                      "cfg-127.0.0.4.bin"}));
+  for (const std::string& name : folder.Names()) {
+    EXPECT_EQ(fs::file_size(folder.path() / name), kConfigSize) << name;
   }
 }
 
