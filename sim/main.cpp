@@ -36,6 +36,9 @@
 #endif
 
 #include "common/address_list.h"
+#include "common/text.h"
+#include "platform/console.h"
+#include "platform/file_io.h"
 #include "sim/device_model.h"
 #include "sim/options.h"
 #include "sim/state_folder.h"
@@ -328,14 +331,6 @@ class Simulator {
   std::deque<HeldBack> m_heldBack;
 };
 
-std::optional<Bytes> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
 // The first device draws from --seed itself, so that a single device repeats what it always did;
 // every further one from a seed of its own, the same in every run.
 std::uint64_t SeedFor(std::uint64_t seed, std::size_t index) {
@@ -384,11 +379,16 @@ class DeviceThreads {
 
 // Binds every device, says "ready", and serves until SIGINT or SIGTERM (or a device fails).
 int Serve(const Options& options) {
+  // Measured and checked as orvelctl checks its inputs: only a plain file, and none longer than the
+  // larger configuration area (a FIFO would block, /dev/zero never end).
   std::optional<Bytes> config;
   if (options.configFile) {
-    config = ReadFile(*options.configFile);
-    if (!config) {
-      std::fprintf(stderr, "orvel-sim: cannot read %s\n", options.configFile->c_str());
+    const orvel::ReadStatus status = orvel::ReadWholeFile(
+        orvel::PathFromArgument(*options.configFile), config.emplace(), kConfigSizeNew);
+    if (status != orvel::ReadStatus::Ok) {
+      std::fprintf(stderr, "orvel-sim: --config %s: %s\n",
+                   orvel::TerminalText(*options.configFile).c_str(),
+                   orvel::ReadFailureText(status, kConfigSizeNew).c_str());
       return 2;
     }
   }

@@ -11,6 +11,15 @@ void WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data
                      std::size_t size) {
   std::filesystem::path temporary = path;
   temporary += ".tmp";
+  // A save that fails (a full disk, a folder in the file's place) leaves no temporary behind.
+  struct Pending {
+    const std::filesystem::path& path;
+    bool done = false;
+    ~Pending() {
+      std::error_code ignored;
+      if (!done) std::filesystem::remove(path, ignored);
+    }
+  } pending{temporary};
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
@@ -23,8 +32,9 @@ void WriteAtomically(const std::filesystem::path& path, const std::uint8_t* data
     // Some file systems refuse to rename over an existing file.
     std::filesystem::remove(path, error);
     std::filesystem::rename(temporary, path, error);
-    if (error) throw std::runtime_error("cannot replace " + path.string());
   }
+  if (error) throw std::runtime_error("cannot replace " + path.string());
+  pending.done = true;
 }
 
 void WriteAtomically(const std::filesystem::path& path, const std::string& text) {

@@ -2,9 +2,11 @@
 // in its state folder, and its faults. A plain socket stands in for the tool.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -263,6 +265,43 @@ TEST(SimLoopback, RefusesBadUsageAndATakenPort) {
                           {}, std::chrono::seconds(10));
   EXPECT_EQ(taken.exitCode, 1);
   EXPECT_FALSE(std::filesystem::exists(folder / "ready"));
+}
+
+// What --config names is measured and checked before it is read: only a plain file of at most the
+// larger configuration area will do. A state file that cannot be replaced leaves no temporary.
+TEST(SimLoopback, RefusesConfigFilesThatAreNoneAndLeavesNoTemporaryBehind) {
+  TempFolder folder;
+  const auto dir = folder.path();
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0666), 0);
+  std::ofstream(dir / "huge").close();
+  std::filesystem::resize_file(dir / "huge", 44917);
+  struct Case {
+    std::string file;
+    std::string why;
+  };
+  for (const Case& c :
+       {Case{(dir / "missing.bin").string(), "no such file"},
+        Case{(dir / "folder").string(), "not a plain file"},
+        Case{(dir / "pipe").string(), "not a plain file"}, Case{"/dev/zero", "not a plain file"},
+        Case{(dir / "huge").string(), "larger than 44916 bytes"}}) {
+    SCOPED_TRACE(c.file);
+    const auto result = RunCommand(ORVEL_SIM_PATH,
+                                   {"--address", "127.0.0.2", "--port", "0", "--state",
+                                    (dir / "state").string(), "--config", c.file},
+                                   {}, std::chrono::seconds(10));
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_NE(result.err.find("--config " + c.file + ": " + c.why), std::string::npos)
+        << result.err;
+    EXPECT_LT(result.elapsed, std::chrono::seconds(5));
+  }
+
+  SimProcess sim;
+  std::filesystem::remove(sim.stateDir() / "config.bin");
+  std::filesystem::create_directories(sim.stateDir() / "config.bin" / "in-the-way");
+  EXPECT_EQ(sim.Stop(), 0);  // saves on the way out
+  EXPECT_FALSE(std::filesystem::exists(sim.stateDir() / "config.bin.tmp"));
+  EXPECT_TRUE(std::filesystem::exists(sim.stateDir() / "program.bin"));
 }
 
 }  // namespace
