@@ -7,8 +7,8 @@
 # Scenarios: fresh port settings read silent forced, and link_port link_flood of
 # wine-link-scenarios.sh (all when none is named). --tries sets how many forced closes "forced"
 # makes at each of its three moments (default 1; the soak uses more). Exit status 0 when every
-# scenario passed, 1 when one failed, 77 (skipped) when Wine, Xvfb or the Windows build is missing
-# outside CI.
+# scenario passed, 1 when one failed, 77 (skipped) when Wine, Xvfb, xdotool or the Windows build is
+# missing outside CI.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=scripts/gui-common.sh
@@ -31,7 +31,8 @@ while (($#)); do
     *) scenarios+=("$1"); shift ;;
   esac
 done
-((${#scenarios[@]})) || scenarios=(fresh port settings read silent forced link_port link_flood)
+((${#scenarios[@]})) ||
+  scenarios=(fresh port settings read silent forced link_port link_flood)
 [[ $tries =~ ^[1-9][0-9]*$ ]] || { echo "gui-tests: --tries wants a positive number" >&2; exit 2; }
 windows_build=$(realpath -m "$windows_build")
 work=$(realpath -m "${work:-$windows_build/gui-tests}")
@@ -47,6 +48,11 @@ missing() {
 }
 gui_find_wine || missing "Wine is not installed"
 command -v Xvfb >/dev/null || missing "Xvfb is not installed"
+# The clicks that come through the X server, as a person's do (silent).
+if [[ " ${scenarios[*]} " =~ \ (silent)\  ]]; then
+  ORVEL_XDOTOOL=$(command -v xdotool) || missing "xdotool is not installed"
+  export ORVEL_XDOTOOL
+fi
 { [ -f "$exe" ] && [ -f "$driver" ]; } || missing "no $exe or $driver (build the mingw-release preset)"
 [ -x "$sim" ] || missing "no orvel-sim at '$sim'"
 

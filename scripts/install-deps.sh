@@ -9,7 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 fonts-wine xvfb imagemagick xauth python3
+  wine64 fonts-wine xvfb xdotool imagemagick xauth python3
 )
 missing=()
 for p in "${packages[@]}"; do

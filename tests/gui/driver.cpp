@@ -244,6 +244,46 @@ void Click(HWND hWnd) {
   SendInputs({down, up});
 }
 
+// A Unix path for a path on Wine's drive Z:, where the scripts put every folder of the tests.
+std::wstring UnixPath(const std::wstring& path) {
+  if (path.size() < 3 || (path[0] != L'Z' && path[0] != L'z') || path[1] != L':') {
+    Fail("%s is not on drive Z:", Utf8(path).c_str());
+  }
+  std::wstring unix = path.substr(2);
+  std::replace(unix.begin(), unix.end(), L'\\', L'/');
+  return unix;
+}
+
+// A click the way a person's mouse makes it under Wine: a button press that the X server delivers
+// to the tool's X window, made with xdotool (ORVEL_XDOTOOL), where SendInput would put the click
+// straight into Wine's input queue. Wine starts a Unix program through CreateProcess but hands back
+// nothing to wait on, so the command leaves a marker file (in folder) once xdotool has clicked.
+void ClickThroughX(HWND hWnd, const std::wstring& folder) {
+  const wchar_t* xdotool = _wgetenv(L"ORVEL_XDOTOOL");
+  if (!xdotool || !*xdotool) Fail("ORVEL_XDOTOOL names no xdotool");
+  RECT rect{};
+  if (!GetWindowRect(hWnd, &rect)) Fail("no window to click");
+  const std::wstring marker = folder + L"\\x-click.done";
+  DeleteFileW(marker.c_str());
+  std::wstring command = L"sh -c \"'" + std::wstring(xdotool) + L"' mousemove --sync " +
+                         std::to_wstring((rect.left + rect.right) / 2) + L" " +
+                         std::to_wstring((rect.top + rect.bottom) / 2) + L" click 1 && : >'" +
+                         UnixPath(marker) + L"'\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(L"Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    Fail("cannot start xdotool (error %lu)", GetLastError());
+  }
+  if (process.hThread) CloseHandle(process.hThread);
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (!WaitFor([&] { return GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES; },
+               5000)) {
+    Fail("xdotool did not click within 5 s");
+  }
+}
+
 void PutOnClipboard(const std::wstring& text) {
   if (!WaitFor([] { return OpenClipboard(nullptr) != FALSE; }, 3000)) Fail("clipboard busy");
   EmptyClipboard();
@@ -260,6 +300,7 @@ void PutOnClipboard(const std::wstring& text) {
 struct Tool {
   HWND dialog = nullptr;
   DWORD uiThread = 0;
+  std::wstring folder;  // the tool's working folder
 
   HWND Item(int id) const { return GetDlgItem(dialog, id); }
   std::wstring ItemText(int id) const { return Text(Item(id)); }
@@ -286,6 +327,7 @@ struct Tool {
     WaitFor([&] { return GetForegroundWindow() == dialog; }, 2000);
   }
   void ClickItem(int id) const { Click(Item(id)); }
+  void ClickItemThroughX(int id) const { ClickThroughX(Item(id), folder); }
   // Focuses the port edit and replaces its whole text by typing.
   void TypeIntoPort(const std::wstring& text) const {
     ClickItem(kPort);
@@ -315,6 +357,7 @@ Tool Start(const std::wstring& exe, const std::wstring& folder) {
     Fail("cannot start %s (error %lu)", Utf8(exe).c_str(), GetLastError());
   }
   Tool tool;
+  tool.folder = folder;
   if (!WaitFor([&] { return (tool.dialog = FindMainDialog()) != nullptr; }, 30000)) {
     Fail("the dialog \"OrvelTools\" did not appear within 30 s");
   }
@@ -654,14 +697,28 @@ void SelectLoopbackInterface(const Tool& tool) {
   Fail("%s", what);
 }
 
-// Starts the read with a click on button 1000, or with the keyboard when the button has the focus,
-// and answers the save dialog with the path; checks the controls meanwhile.
-void StartReadTask(const Tool& tool, const std::wstring& savePath, bool keyboard = false) {
-  if (keyboard) {
-    PressKey(VK_SPACE);
-  } else {
-    tool.ClickItem(kReadConfig);
+// How the person presses a button: Space when it has the focus, a click through Wine's input
+// queue (SendInput), or a click through the X server.
+enum class Press { Keyboard, Mouse, XMouse };
+
+void PressItem(const Tool& tool, int id, Press press) {
+  switch (press) {
+    case Press::Keyboard:
+      PressKey(VK_SPACE);
+      break;
+    case Press::Mouse:
+      tool.ClickItem(id);
+      break;
+    case Press::XMouse:
+      tool.ClickItemThroughX(id);
+      break;
   }
+}
+
+// Starts the read by pressing button 1000 and answers the save dialog with the path; checks the
+// controls meanwhile.
+void StartReadTask(const Tool& tool, const std::wstring& savePath, Press press = Press::Mouse) {
+  PressItem(tool, kReadConfig, press);
   Expect(WaitFor([&] { return tool.ControlsEnabled(false); }, 3000),
          "the seven input controls are disabled while the task runs");
   const Popup save = WaitPopup(tool, true, 10000, "the save dialog");
@@ -681,7 +738,7 @@ void ScenarioRead(const std::wstring& exe, const std::wstring& folder,
   Expect(WaitFor([&] { return tool.Focus() == tool.Item(kReadConfig); }, 3000),
          "Tab reaches button 1000");
   const ULONGLONG started = GetTickCount64();
-  StartReadTask(tool, savePath, true);
+  StartReadTask(tool, savePath, Press::Keyboard);
   int highest = 0;
   const bool done = WaitFor(
       [&] {
@@ -750,11 +807,16 @@ void ScenarioSilent(const std::wstring& exe, const std::wstring& folder,
   }
   Ok("a silent device ends in the no-answer box");
   Expect(tool.ControlsEnabled(false), "controls stay disabled while the box is open");
-  PressBoxButton(noAnswer, IDOK);
+  PressKeyIn(noAnswer.window, VK_RETURN);
+  WaitGone(noAnswer.window, 5000, "the no-answer box");
   Expect(WaitFor([&] { return tool.Idle(); }, 5000),
          "after the box: bar at 0, idle text, controls enabled");
+  Expect(WaitFor([&] { return tool.Focus() == tool.Item(kReadConfig); }, 3000),
+         "the focus is back on button 1000");
 
-  StartReadTask(tool, savePath);
+  // A second later, a click through the X server starts the read again.
+  Sleep(1000);
+  StartReadTask(tool, savePath, Press::XMouse);
   Sleep(500);
   CloseWithKeyboard(tool);
   question = WaitPopup(tool, false, 5000, "the close question");
@@ -848,7 +910,8 @@ void ScenarioShow(const std::wstring& exe, const std::wstring& folder, const std
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) {
     std::printf(
-        "usage: orvel-gui-driver fresh|port|settings|read|silent|forced|show <exe> <folder> ...\n");
+        "usage: orvel-gui-driver fresh|port|settings|read|silent|forced|show <exe> "
+        "<folder> ...\n");
     return 2;
   }
   const std::wstring scenario = argv[1];
