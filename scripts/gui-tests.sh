@@ -4,7 +4,7 @@
 #
 #   gui-tests.sh --windows-build DIR --sim PATH [--work DIR] [--tries N] [scenario ...]
 #
-# Scenarios: fresh port settings read silent forced, and link_port link_flood of
+# Scenarios: fresh port settings read silent box_click forced, and link_port link_flood of
 # wine-link-scenarios.sh (all when none is named). --tries sets how many forced closes "forced"
 # makes at each of its three moments (default 1; the soak uses more). Exit status 0 when every
 # scenario passed, 1 when one failed, 77 (skipped) when Wine, Xvfb, xdotool or the Windows build is
@@ -32,7 +32,7 @@ while (($#)); do
   esac
 done
 ((${#scenarios[@]})) ||
-  scenarios=(fresh port settings read silent forced link_port link_flood)
+  scenarios=(fresh port settings read silent box_click forced link_port link_flood)
 [[ $tries =~ ^[1-9][0-9]*$ ]] || { echo "gui-tests: --tries wants a positive number" >&2; exit 2; }
 windows_build=$(realpath -m "$windows_build")
 work=$(realpath -m "${work:-$windows_build/gui-tests}")
@@ -48,8 +48,8 @@ missing() {
 }
 gui_find_wine || missing "Wine is not installed"
 command -v Xvfb >/dev/null || missing "Xvfb is not installed"
-# The clicks that come through the X server, as a person's do (silent).
-if [[ " ${scenarios[*]} " =~ \ (silent)\  ]]; then
+# The clicks that come through the X server, as a person's do (silent, box_click).
+if [[ " ${scenarios[*]} " =~ \ (silent|box_click)\  ]]; then
   ORVEL_XDOTOOL=$(command -v xdotool) || missing "xdotool is not installed"
   export ORVEL_XDOTOOL
 fi
@@ -119,6 +119,26 @@ scenario_silent() {
   run_driver silent "$folder" "$(gui_winpath "$folder/silent.bin")" || return 1
   gui_stop_sim
   expect_file "$folder/Settings.ini" "127.0.0.2:$GUI_PORT" "the forced close saved the settings"
+}
+
+# Clicks after message boxes: the device answers only its first request (the first read's version
+# query), so the last read asks a silent device three times before its save dialog; nothing else is
+# sent to the device.
+scenario_box_click() {
+  local folder=$1 log
+  gui_start_sim "$sim" "$folder/device" --silent-after 1
+  printf '127.0.0.2:%s' "$GUI_PORT" >"$folder/Settings.ini"
+  run_driver box_click "$folder" || return 1
+  gui_stop_sim
+  log=$folder/device/requests.log
+  if [ "$(awk '$2 == "0E" && $6 != "silent"' "$log" | wc -l)" -eq 1 ] &&
+    [ "$(awk '$2 == "0E" && $6 == "silent"' "$log" | wc -l)" -eq 3 ] &&
+    [ "$(wc -l <"$log")" -eq 4 ]; then
+    echo "ok: the device got one answered and three unanswered version requests, nothing else"
+  else
+    echo "FAIL: the device's requests: $(tr '\n' ';' <"$log")"
+    return 1
+  fi
 }
 
 # Forced closes at three moments of a task: while a read waits for a silent device, while its save

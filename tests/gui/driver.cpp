@@ -47,6 +47,9 @@ const std::wstring kCloseQuestion =
 
 const std::wstring kProgramCancelledText =
     L"Не указано название и место расположения файла! Запись программы в прибор отменена.";
+const std::wstring kReadCancelledText =
+    L"Не указано название и место расположения файла! Чтение конфигурации отменено.";
+const std::wstring kUpdateCancelledText = L"Обновление прибора отменено.";
 
 constexpr DWORD kFileNameCombo = 0x47C;  // cmb13 of the common file dialog
 constexpr DWORD kFileNameEdit = 0x480;   // edt1, the old-style name box
@@ -825,6 +828,72 @@ void ScenarioSilent(const std::wstring& exe, const std::wstring& folder,
   Expect(WaitExit(10000) == 16, "Yes ends the program with exit code 16");
 }
 
+// After a message box, the first click on a task button, a second after the box, starts the task:
+// clicks through the X server, each step's box closed with Enter. The device answers only its first
+// request, so the last read asks a silent device for its version before its save dialog: three
+// requests of 1.5 s each.
+void ScenarioBoxClick(const std::wstring& exe, const std::wstring& folder) {
+  struct Step {
+    int button;
+    const wchar_t* dialogCaption;
+    DWORD earliestMs;  // the file dialog's time after the click, at least and at most
+    DWORD latestMs;
+    const std::wstring& cancelledText;
+    const char* what;
+  };
+  const Step steps[] = {
+      {kWriteProgram, L"Open", 0, 5000, kProgramCancelledText, "write program, before any box"},
+      {kReadConfig, L"Save As", 0, 5000, kReadCancelledText, "read, the device answers"},
+      {kUpdate, L"Open", 0, 5000, kUpdateCancelledText, "update"},
+      // Three version requests of 1.5 s each come first.
+      {kReadConfig, L"Save As", 4500, 10000, kReadCancelledText, "read, the device silent"},
+  };
+  Tool tool = Start(exe, folder);
+  SelectLoopbackInterface(tool);
+  for (const Step& step : steps) {
+    Sleep(1000);
+    // Timed from before xdotool starts, so that the time is never short of the tool's own.
+    const ULONGLONG clicked = GetTickCount64();
+    tool.ClickItemThroughX(step.button);
+    if (!WaitFor([&] { return tool.ControlsEnabled(false); }, 1000)) {
+      Fail("%s: the click did not start the task within 1 s", step.what);
+    }
+    HWND dialog = nullptr;
+    const bool shown = WaitFor(
+        [&] {
+          for (HWND hWnd : ToolWindows()) {
+            if (IsFileDialog(hWnd) && Text(hWnd) == step.dialogCaption) dialog = hWnd;
+          }
+          return dialog != nullptr;
+        },
+        step.latestMs);
+    const auto took = static_cast<unsigned long>(GetTickCount64() - clicked);
+    if (!shown || took < step.earliestMs) {
+      FailNaming(tool, (std::string(step.what) + ": no file dialog " + Utf8(step.dialogCaption) +
+                        " between " + std::to_string(step.earliestMs) + " and " +
+                        std::to_string(step.latestMs) + " ms after the click")
+                           .c_str());
+    }
+    Ok("%s: the click started the task; its file dialog came %lu ms after the click", step.what,
+       took);
+    Sleep(200);  // let it finish initialising before it is answered
+    PressKeyIn(dialog, VK_ESCAPE);
+    WaitGone(dialog, 5000, "the file dialog");
+    const Popup box = WaitPopup(tool, false, 10000, "the cancel box");
+    if (box.text != step.cancelledText) {
+      Fail("%s: unexpected box %s: %s", step.what, Quote(box.caption).c_str(),
+           Quote(box.text).c_str());
+    }
+    PressKeyIn(box.window, VK_RETURN);
+    WaitGone(box.window, 5000, "the cancel box");
+    if (!WaitFor([&] { return tool.Idle() && tool.Focus() == tool.Item(step.button); }, 5000)) {
+      Fail("%s: not idle with the focus on button %d after the box", step.what, step.button);
+    }
+  }
+  CloseWithKeyboard(tool);
+  Expect(WaitExit(10000) == 16, "closed with exit code 16");
+}
+
 // Where the task stands when the person closes the dialog.
 enum class CloseMoment { Wait, Write, Dialog };
 
@@ -910,7 +979,7 @@ void ScenarioShow(const std::wstring& exe, const std::wstring& folder, const std
 int wmain(int argc, wchar_t** argv) {
   if (argc < 4) {
     std::printf(
-        "usage: orvel-gui-driver fresh|port|settings|read|silent|forced|show <exe> "
+        "usage: orvel-gui-driver fresh|port|settings|read|silent|box_click|forced|show <exe> "
         "<folder> ...\n");
     return 2;
   }
@@ -927,6 +996,8 @@ int wmain(int argc, wchar_t** argv) {
     ScenarioRead(exe, folder, argv[4]);
   } else if (scenario == L"silent" && argc == 5) {
     ScenarioSilent(exe, folder, argv[4]);
+  } else if (scenario == L"box_click") {
+    ScenarioBoxClick(exe, folder);
   } else if (scenario == L"forced" && argc == 7) {
     const std::wstring moment = argv[4];
     CloseMoment which = CloseMoment::Wait;
