@@ -59,12 +59,18 @@ struct FaultPlan {
   bool wrongPort = false;
   bool stranger = false;
   bool shortRead = false;
+  unsigned jitterMs = 0;  // how long the answer waits on top of --delay
+  bool slow = false;
 };
 
 class FaultDice {
  public:
   FaultDice(const Faults& faults, std::uint64_t seed)
-      : m_faults(faults), m_random(seed), m_later(seed ^ 0x9E3779B97F4A7C15u) {}
+      : m_faults(faults),
+        m_random(seed),
+        m_later(seed ^ 0x9E3779B97F4A7C15u),
+        m_jitter(seed ^ 0xC2B2AE3D27D4EB4Fu),
+        m_inbound(seed ^ 0x165667B19E3779F9u) {}
 
   FaultPlan Roll() {
     FaultPlan plan;
@@ -77,21 +83,36 @@ class FaultDice {
     // Faults added later roll dice of their own, so that a seed keeps giving the earlier faults
     // it always gave.
     plan.shortRead = Hit(m_faults.shortRead, m_later);
+    const bool jittered = Hit(m_faults.jitterRate, m_jitter);
+    const double share = Fraction(m_jitter);
+    if (jittered && m_faults.jitterMs > 0) {
+      plan.jitterMs = static_cast<unsigned>(share * (m_faults.jitterMs + 1.0));
+    }
+    ++m_answers;
+    plan.slow = m_faults.slowEvery > 0 && m_answers % m_faults.slowEvery == 0;
     return plan;
   }
+
+  // Whether the next request is lost on its way in; rolled for every request that arrives.
+  bool LoseRequest() { return Hit(m_faults.lose, m_inbound); }
 
  private:
   // 53 random bits as a fraction in [0, 1): the same on every platform, unlike the standard
   // distributions.
+  static double Fraction(std::mt19937_64& random) {
+    return static_cast<double>(random() >> 11) * 0x1.0p-53;
+  }
   bool Hit(double probability) { return Hit(probability, m_random); }
   static bool Hit(double probability, std::mt19937_64& random) {
-    const double roll = static_cast<double>(random() >> 11) * 0x1.0p-53;
-    return roll < probability;
+    return Fraction(random) < probability;
   }
 
   Faults m_faults;
   std::mt19937_64 m_random;
   std::mt19937_64 m_later;
+  std::mt19937_64 m_jitter;
+  std::mt19937_64 m_inbound;
+  std::uint64_t m_answers = 0;
 };
 
 class Simulator {
@@ -127,8 +148,10 @@ class Simulator {
     while (!stopping.load(std::memory_order_relaxed)) {
       const auto now = steady_clock::now();
       while (!m_heldBack.empty() && m_heldBack.front().due <= now) {
-        m_heldBack.front().send();
+        // Taken off first: sending may hold back a copy of its own.
+        const std::function<void()> send = std::move(m_heldBack.front().send);
         m_heldBack.pop_front();
+        send();
       }
       int waitMs = kLookMs;
       if (!m_heldBack.empty()) {
@@ -175,7 +198,13 @@ class Simulator {
   void OnDatagram(std::size_t size) {
     const std::uint64_t sequence = ++m_received;
     const auto now = std::chrono::steady_clock::now();
-    if (m_options.faults.silentAfter && sequence > *m_options.faults.silentAfter) {
+    if (m_dice.LoseRequest()) {
+      m_log.Add(sequence, Peek(size), false, "lost");
+      return;
+    }
+    // Counted apart from the log's sequence: a request lost on its way never reached the device.
+    ++m_seen;
+    if (m_options.faults.silentAfter && m_seen > *m_options.faults.silentAfter) {
       m_log.Add(sequence, Peek(size), false, "silent");
       return;
     }
@@ -210,6 +239,9 @@ class Simulator {
         note(plan.shortRead, "short");
         note(plan.duplicate, "duplicate");
         note(Delayed(reply), "delayed");
+        note(plan.jitterMs > 0, "jitter");
+        note(plan.slow, "slow");
+        note(m_options.faults.copyAfterMs.has_value(), "copied");
       }
       const bool rightAnswer =
           !plan.drop && !plan.wrongPort && !(plan.wrongEcho && HasEcho(reply)) && !plan.shortRead;
@@ -270,15 +302,31 @@ class Simulator {
       udp::socket& from = plan.wrongPort ? m_otherSocket : m_socket;
       from.send_to(asio::buffer(answer), to, 0, ignored);
       if (plan.duplicate) from.send_to(asio::buffer(answer), to, 0, ignored);
+      if (const auto copyAfter = m_options.faults.copyAfterMs) {
+        HoldBack(std::chrono::milliseconds(*copyAfter), [&from, answer, to] {
+          boost::system::error_code ignored;
+          from.send_to(asio::buffer(answer), to, 0, ignored);
+        });
+      }
     };
-    if (!Delayed(reply)) {
+    std::chrono::milliseconds wait(plan.jitterMs);
+    if (Delayed(reply)) wait += std::chrono::milliseconds(m_options.faults.delayMs);
+    if (plan.slow) wait += std::chrono::milliseconds(m_options.faults.slowMs);
+    if (wait.count() == 0) {
       send();
       return;
     }
-    // Every answer held back waits the same time, so the queue stays in order of its due times.
-    m_heldBack.push_back(
-        {std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.faults.delayMs),
-         std::move(send)});
+    HoldBack(wait, std::move(send));
+  }
+
+  // Sends after wait; held answers go out in the order of their due times (equal ones in the order
+  // held).
+  void HoldBack(std::chrono::milliseconds wait, std::function<void()> send) {
+    HeldBack held{std::chrono::steady_clock::now() + wait, std::move(send)};
+    const auto at = std::upper_bound(m_heldBack.begin(), m_heldBack.end(), held.due,
+                                     [](std::chrono::steady_clock::time_point due,
+                                        const HeldBack& queued) { return due < queued.due; });
+    m_heldBack.insert(at, std::move(held));
   }
 
   // Replaces the data of an answer by 0xEE and sets its echo (where it has one) to echo.
@@ -320,7 +368,8 @@ class Simulator {
   RequestLog m_log;
   std::array<std::uint8_t, 65536> m_buffer{};
   udp::endpoint m_sender;
-  std::uint64_t m_received = 0;
+  std::uint64_t m_received = 0;  // every request that arrived at the socket
+  std::uint64_t m_seen = 0;      // ... and that reached the device
   std::optional<Bytes> m_previousAnswer;
   bool m_versionDropped = false;
   std::chrono::steady_clock::time_point m_restartingUntil{};

@@ -65,6 +65,12 @@ const char* Usage() {
          "there,\n"
          "                       still answering OK\n"
          "  --silent-after N     requests after the first N get nothing\n"
+         "  --copy-after MS      a copy of every answer goes out MS milliseconds after it\n"
+         "  --jitter MS          answers wait a random time of 0..MS milliseconds (long enough,\n"
+         "                       they cross the tool's resends); --jitter-rate P: only that\n"
+         "                       share of them (default 1)\n"
+         "  --lose P             a request is lost on its way in: the device never sees it\n"
+         "  --slow-every K       every K-th answer waits --slow-ms MS milliseconds\n"
          "The state folder gets config.bin, program.bin, checksum.bin, parts/, requests.log at\n"
          "start, after every Restart and on SIGINT/SIGTERM; with several addresses each device\n"
          "has its own folder DIR/A.B.C.D/. \"ready\" (the port) is written last into DIR, once\n"
@@ -144,6 +150,22 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (name == "--silent-after") {
       ok = ParseUnsigned(value, UINT64_MAX, number);
       options.faults.silentAfter = number;
+    } else if (name == "--copy-after") {
+      ok = ParseUnsigned(value, 60000, number);
+      options.faults.copyAfterMs = static_cast<unsigned>(number);
+    } else if (name == "--jitter") {
+      ok = ParseUnsigned(value, 60000, number);
+      options.faults.jitterMs = static_cast<unsigned>(number);
+    } else if (name == "--jitter-rate") {
+      probability(options.faults.jitterRate);
+    } else if (name == "--lose") {
+      probability(options.faults.lose);
+    } else if (name == "--slow-every") {
+      ok = ParseUnsigned(value, UINT32_MAX, number);
+      options.faults.slowEvery = static_cast<unsigned>(number);
+    } else if (name == "--slow-ms") {
+      ok = ParseUnsigned(value, 60000, number);
+      options.faults.slowMs = static_cast<unsigned>(number);
     } else if (name == "--seed") {
       ok = ParseUnsigned(value, UINT64_MAX, number);
       options.faults.seed = number;

@@ -24,6 +24,13 @@ struct Faults {
   bool dropFirstVersion = false;          // the first answer to Version is lost
   std::optional<std::uint32_t> corruptAddress;  // a write there stores a wrong byte
   std::optional<std::uint64_t> silentAfter;     // requests after this many get nothing
+  // Faults added later; each draws from dice of its own (see FaultDice).
+  std::optional<unsigned> copyAfterMs;  // a copy of every answer goes out this long after it
+  unsigned jitterMs = 0;                // an answer waits a random time up to this long ...
+  double jitterRate = 1;                // ... this share of the answers (default: every one)
+  double lose = 0;                      // a request is lost on its way in: the device never sees it
+  unsigned slowEvery = 0;               // every this-many-th answer waits slowMs (0: none)
+  unsigned slowMs = 0;
   std::uint64_t seed = 1;  // the first device's; each further device derives its own from it
 };
 

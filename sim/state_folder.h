@@ -22,8 +22,9 @@ namespace orvel::sim {
 // Lines "<sequence> <command hex> <address hex> <length> <yes|no> [notes]", for example
 // "12 01 00180000 256 yes" or "13 06 00000002 254 no bad-sum". Sequence counts from 1; notes are
 // comma-separated: malformed, stray, bad-sum, no-part, no-version, unknown-command, silent,
-// restarting, dropped, duplicate, late, wrong-echo, wrong-port, stranger, short, delayed, corrupted
-// (a write that stored a wrong byte), and data=XX (the data byte of a ProgramStart request).
+// restarting, dropped, duplicate, late, wrong-echo, wrong-port, stranger, short, delayed, jitter,
+// slow, copied, lost (the request never reached the device), corrupted (a write that stored a
+// wrong byte), and data=XX (the data byte of a ProgramStart request).
 class RequestLog {
  public:
   void Add(std::uint64_t sequence, const Reply& reply, bool answered, const std::string& notes);
