@@ -124,7 +124,9 @@ void SharedLink::BeginTask() {
 void SharedLink::DiscardQueued() {
   if (!m_socket) return;
   try {
-    m_socket->Wait(m_inbox, 0);
+    // Everything the socket holds, not only what comes before the device's first datagram: a copy
+    // of an old "OK" left behind there would pass for the next request's answer.
+    m_socket->ReadQueued();
   } catch (const std::exception& e) {
     ReceiveFailed(e);
   }

@@ -77,12 +77,7 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
         failure = std::current_exception();
         if (!lock.owns_lock()) lock.lock();
       }
-      m_reading = false;
-      if (m_inboxes.empty()) {
-        m_socket.Close();
-      } else {
-        HandOver();
-      }
+      StopReading();
       if (failure) std::rethrow_exception(failure);
       return;
     }
@@ -130,6 +125,42 @@ const SharedSocket::Inbox* SharedSocket::Deliver(Endpoint sender, const QueuedDa
                          std::min(datagram.size, datagram.bytes.size()), datagram.size, dropped);
   }
   return nullptr;
+}
+
+void SharedSocket::ReadQueued() {
+  std::unique_lock lock(m_mutex);
+  // A reader stops at its own answer and leaves the rest in the socket: once it is done, whatever
+  // is left there is read here, all of it, not only up to the first datagram of the caller's.
+  m_readerDone.wait_for(lock, std::chrono::milliseconds(kReaderWaitMs),
+                        [this] { return !m_reading || !m_socket.IsOpen(); });
+  if (m_reading || !m_socket.IsOpen()) return;
+  m_reading = true;
+  lock.unlock();
+  std::exception_ptr failure;
+  try {
+    QueuedDatagram datagram;
+    for (std::size_t taken = 0; taken < kDrainLimit && m_socket.HasQueuedDatagram(); ++taken) {
+      Endpoint sender;
+      datagram.size = m_socket.ReceiveFrom(datagram.bytes.data(), datagram.bytes.size(), sender);
+      datagram.arrivedUs = SteadyNowUs();
+      Deliver(sender, datagram);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  lock.lock();
+  StopReading();
+  if (failure) std::rethrow_exception(failure);
+}
+
+void SharedSocket::StopReading() {
+  m_reading = false;
+  m_readerDone.notify_all();
+  if (m_inboxes.empty()) {
+    m_socket.Close();
+  } else {
+    HandOver();
+  }
 }
 
 void SharedSocket::HandOver() {

@@ -109,6 +109,13 @@ class SharedSocket {
   // Reads the socket for ms milliseconds (unless someone else does), handing every datagram to its
   // device's inbox: a scan's way of waiting for many devices at once.
   void ReadFor(unsigned ms);
+  // Hands out everything the socket holds at this moment (at most kDrainLimit datagrams), each to
+  // its device's inbox, without waiting for more: afterwards an inbox holds all that its device
+  // sent before the call. A session that is reading is let finish first (it may hold some of it),
+  // for at most kReaderWaitMs. A receive error is thrown (boost::system::system_error).
+  void ReadQueued();
+  static constexpr std::size_t kDrainLimit = 256;
+  static constexpr unsigned kReaderWaitMs = 100;
   // The full size of the first datagram of inbox, 0 when it is empty.
   std::size_t FrontSize(Inbox& inbox);
   // Takes the first datagram of inbox; false when it is empty.
@@ -122,6 +129,9 @@ class SharedSocket {
   const Inbox* Deliver(Endpoint sender, const QueuedDatagram& datagram);
   // Wakes one waiting session whose inbox is empty, to take the reading over.
   void HandOver();
+  // The reader is done (under m_mutex): closes the socket after the last device, or hands the
+  // reading over.
+  void StopReading();
 
   const std::uint32_t m_localAddress;
   const std::uint16_t m_port;
@@ -131,6 +141,7 @@ class SharedSocket {
   mutable std::mutex m_mutex;
   std::map<Endpoint, Inbox*> m_inboxes;
   bool m_reading = false;
+  std::condition_variable m_readerDone;  // m_reading went false
   unsigned m_waiters = 0;
 };
 

@@ -63,6 +63,19 @@ bool PortTaken(asio::io_service& io, std::uint16_t port) {
   return !PlainSocket(io, kTool, port).Bound();
 }
 
+// Takes datagrams from link until count have come or 3 s have passed; their first bytes.
+Bytes TakeFirstBytes(orvel::ILink& link, std::size_t count) {
+  Bytes firsts;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (firsts.size() < count && std::chrono::steady_clock::now() < end) {
+    link.WaitReadable(2);
+    std::uint8_t buffer[8] = {};
+    if (link.Available() > 0 && link.Receive(buffer, sizeof buffer) > 0)
+      firsts.push_back(buffer[0]);
+  }
+  return firsts;
+}
+
 enum class LinkKind { Own, Shared };
 
 class UdpLink : public ::testing::TestWithParam<LinkKind> {
@@ -93,6 +106,33 @@ INSTANTIATE_TEST_SUITE_P(Links, UdpLink, ::testing::Values(LinkKind::Own, LinkKi
                          [](const auto& info) {
                            return info.param == LinkKind::Own ? "Own" : "Shared";
                          });
+
+// Before a request whose answer carries no address, everything its device sent earlier is dropped,
+// however much waits: left behind, any "OK" among it would pass for the answer. Another device's
+// datagrams on the shared socket stay its own.
+TEST_P(UdpLink, DiscardQueuedTakesAllTheDeviceSentAndLeavesOthersTheirs) {
+  constexpr std::uint32_t kSecond = 0x7F000003;
+  orvel::SharedLink second(sockets, desktop);
+  if (Shared()) {
+    ASSERT_TRUE(second.Init(kSecond, port, kTool));
+  }
+  const auto lease = session.GetLink();
+  PlainSocket device(io, kDevice, port), other(io, kSecond, port);
+  ASSERT_TRUE(device.Bound() && (!Shared() || other.Bound()));
+  constexpr int kCopies = 12;
+  for (int i = 0; i < kCopies; ++i) {
+    device.socket.send_to(asio::buffer("OK\x01\x02\x03\x04", 6), At(kTool, port));
+    if (Shared() && i % 4 == 0) other.socket.send_to(asio::buffer("BB", 2), At(kTool, port));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // all of it queued on the socket
+  lease->DiscardQueued();
+  lease->WaitReadable(5);
+  EXPECT_EQ(lease->Available(), 0u);
+  if (Shared()) {
+    EXPECT_EQ(TakeFirstBytes(second, 3), Bytes(3, 'B'));
+  }
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
 
 TEST_P(UdpLink, NestedLeasesShareOneSocketUntilTheLastRelease) {
   auto outer = session.GetLink();
@@ -404,19 +444,6 @@ struct DroppedDatagrams final : orvel::ITrafficObserver {
   std::vector<std::uint32_t> strangers;
   std::vector<std::uint32_t> overflow;
 };
-
-// Takes datagrams from link until count have come or 3 s have passed; their first bytes.
-Bytes TakeFirstBytes(orvel::ILink& link, std::size_t count) {
-  Bytes firsts;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (firsts.size() < count && std::chrono::steady_clock::now() < end) {
-    link.WaitReadable(2);
-    std::uint8_t buffer[8] = {};
-    if (link.Available() > 0 && link.Receive(buffer, sizeof buffer) > 0)
-      firsts.push_back(buffer[0]);
-  }
-  return firsts;
-}
 
 TEST(SharedSocket, EachDeviceGetsOnlyItsOwnDatagramsWhoeverReadsTheSocket) {
   asio::io_service io;
