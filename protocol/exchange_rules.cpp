@@ -12,6 +12,15 @@ bool HasEcho(ServiceCommand command) {
   return command == ServiceCommand::Read || command == ServiceCommand::Write;
 }
 
+std::optional<std::uint32_t> WriteAnswerAddress(const std::uint8_t* answer, std::size_t n) {
+  if (n != 6 || !IsOk(answer, n)) return std::nullopt;
+  return GetU32(&answer[2]);
+}
+
+bool IsRestartAcknowledgement(const std::uint8_t* answer, std::size_t n) {
+  return n == 2 && IsOk(answer, n);
+}
+
 DatagramFate JudgeAnswer(ServiceCommand command, std::uint32_t address, std::uint16_t length,
                          const std::uint8_t* answer, unsigned n, std::uint16_t answerLength) {
   switch (command) {

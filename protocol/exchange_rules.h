@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
 #include "device/traffic.h"
 #include "protocol/packets.h"
@@ -16,6 +17,14 @@ bool IsOk(const std::uint8_t* answer, std::size_t n);
 // Read and Write answers carry the request's address: nothing queued before the request, and no
 // late answer to another, can pass for theirs.
 bool HasEcho(ServiceCommand command);
+
+// The address a Write answer echoes when the n bytes of answer are one ("OK" and exactly four
+// bytes), nothing otherwise. An "OK" that echoes a Write the task sent is that Write's late answer,
+// never the answer to a request whose own answer carries no address.
+std::optional<std::uint32_t> WriteAnswerAddress(const std::uint8_t* answer, std::size_t n);
+
+// The restart's acknowledgement: a bare "OK", nothing longer.
+bool IsRestartAcknowledgement(const std::uint8_t* answer, std::size_t n);
 
 // What a datagram of n bytes from the device is to a request of command for address with length
 // data bytes; the first min(n, answerLength) of them are in answer. A Read answer is the block

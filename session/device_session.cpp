@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "device/udp_link.h"
+#include "protocol/exchange_rules.h"
 
 CDeviceSession::CDeviceSession(orvel::IDesktop& desktop, orvel::IClock& clock)
     : CDeviceSession(desktop, clock, std::make_unique<CUDPAsio>(desktop)) {}
@@ -22,6 +23,11 @@ void CDeviceSession::BeginTask() {
 
 bool CDeviceSession::WroteAt(std::uint32_t address) const {
   return std::find(m_taskWrites.begin(), m_taskWrites.end(), address) != m_taskWrites.end();
+}
+
+bool CDeviceSession::IsLateWriteAnswer(const std::uint8_t* answer, std::size_t n) const {
+  const auto address = orvel::exchange::WriteAnswerAddress(answer, n);
+  return address && WroteAt(*address);
 }
 
 void CDeviceSession::SetTrafficObserver(orvel::ITrafficObserver* observer) {

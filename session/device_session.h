@@ -79,6 +79,9 @@ class CDeviceSession {
   void BeginTask();
   // True when this task has sent a Write to address.
   bool WroteAt(std::uint32_t address) const;
+  // True when the n bytes of answer are "OK" and the address of a Write this task sent: a late
+  // answer to that Write, whatever request is waiting now.
+  bool IsLateWriteAnswer(const std::uint8_t* answer, std::size_t n) const;
   // Every datagram sent or received goes to observer too (null: to nobody); it must outlive the
   // session's use of it.
   void SetTrafficObserver(orvel::ITrafficObserver* observer);
@@ -180,7 +183,7 @@ class CDeviceSession {
   orvel::LeasedLink m_link;
   orvel::ITrafficObserver* m_observer = nullptr;
   // Addresses of the Write requests of the current task, in the order sent: a late answer to one of
-  // them ("OK" and the address) must not pass for the restart's "OK". Looked up only when a
-  // restart's answer carries an address, so appending is all a transfer pays.
+  // them ("OK" and the address) must not pass for the answer to a request without an echo. Looked
+  // up only for an answer of that shape to such a request, so appending is all a transfer pays.
   std::vector<std::uint32_t> m_taskWrites;
 };

@@ -83,8 +83,14 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
         link.WaitReadable(kPollMs);
         continue;
       }
-      const orvel::DatagramFate fate =
+      orvel::DatagramFate fate =
           orvel::exchange::JudgeAnswer(command, address, length, answer.data(), n, answerLength);
+      // An "OK" without an echo is tied to its request by time alone; a late answer to a Write
+      // of this task shows by its address that it is not this one's.
+      if (fate == orvel::DatagramFate::Taken && !HasEcho(command) &&
+          IsLateWriteAnswer(answer.data(), std::min<std::size_t>(n, answerLength))) {
+        fate = orvel::DatagramFate::Stale;
+      }
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
       if (fate == orvel::DatagramFate::Taken) {
         m_stats.bytes += length;
@@ -110,10 +116,13 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
   for (unsigned answers = 1; answers < sends;) {
     const unsigned n = Poll(link, answer.data(), answerLength);
     if (n > 0) {
-      const bool ok = IsOk(answer.data(), n);
-      ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n,
-                   ok ? orvel::DatagramFate::Stale : orvel::DatagramFate::Ignored);
-      if (ok) ++answers;
+      // A late Write answer is owed to no send of this request.
+      const bool owed = IsOk(answer.data(), n) &&
+                        !IsLateWriteAnswer(answer.data(), std::min<std::size_t>(n, answerLength));
+      ReportAnswer(
+          answer.data(), std::min<std::size_t>(n, answerLength), n,
+          IsOk(answer.data(), n) ? orvel::DatagramFate::Stale : orvel::DatagramFate::Ignored);
+      if (owed) ++answers;
     }
     if (Seconds(start, m_clock.NowMs()) > 2 * kWindowSeconds) return;
     if (n == 0) link.WaitReadable(kPollMs);
@@ -190,25 +199,22 @@ bool CDeviceSession::RestartDevice() {
   const std::int64_t t0 = m_clock.NowMs();
   link.Send(kRequest, kHeaderSize);
   ++m_stats.requests;
-  // Room for the address behind an "OK": a late answer to a Write of this task is no
-  // acknowledgement of the restart.
+  // Room for whatever comes: only a bare "OK" acknowledges the restart. A longer one is another
+  // request's answer (a late one to a Write, of this task or an earlier one).
   AnswerBuffer answer{};
-  bool acknowledged = false;
   for (;;) {
     const unsigned n = Poll(link, answer.data(), static_cast<std::uint16_t>(answer.size()));
     const double e = Seconds(t0, m_clock.NowMs());
     if (n > 0) {
-      const bool ok = IsOk(answer.data(), n);
-      const bool writeAnswer = ok && n == 6 && WroteAt(GetU32(&answer[2]));
-      ReportAnswer(answer.data(), std::min<std::size_t>(n, answer.size()), n,
-                   writeAnswer ? orvel::DatagramFate::Stale
-                   : ok        ? orvel::DatagramFate::Taken
-                               : orvel::DatagramFate::Ignored);
-      // A bare "OK" ends the wait at once; a longer one counts when the window closes.
-      if (ok && !writeAnswer && n == 2) return true;
-      acknowledged = acknowledged || (ok && !writeAnswer);
+      const std::size_t shown = std::min<std::size_t>(n, answer.size());
+      const bool acknowledged = orvel::exchange::IsRestartAcknowledgement(answer.data(), n);
+      ReportAnswer(answer.data(), shown, n,
+                   acknowledged                          ? orvel::DatagramFate::Taken
+                   : IsLateWriteAnswer(answer.data(), n) ? orvel::DatagramFate::Stale
+                                                         : orvel::DatagramFate::Ignored);
+      if (acknowledged) return true;
     }
-    if (e > kWindowSeconds) return acknowledged;
+    if (e > kWindowSeconds) return false;
     if (n == 0) link.WaitReadable(kPollMs);
   }
 }

@@ -2,8 +2,14 @@
 // come twice or late, a lost version answer, short reads, older packages. Each run must end either
 // with the device holding what was meant or with a failure, never with exit 0 and something else.
 #include <gtest/gtest.h>
+#include <poll.h>
 
+#include <array>
+#include <atomic>
+#include <boost/asio/io_service.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/sha256.h"
@@ -12,6 +18,7 @@
 #include "support/run_command.h"
 #include "support/scripted_session.h"
 #include "support/sim_process.h"
+#include "support/tool_socket.h"
 
 namespace {
 
@@ -77,6 +84,63 @@ TEST(StaleAnswersCli, LateRestartAnswerIsNotTakenForTheFirstDescriptorsAnswer) {
       << result.err;
   sim.Stop();
   ExpectParts(sim, contents);
+}
+
+// Every answer comes again 3 ms later, and the device is still silent when the wait after its
+// restart is over. The copies of the configuration's last Write answers, queued meanwhile, must
+// all go before the first descriptor: one of them taken for its "OK" left part 1 behind.
+TEST(StaleAnswersCli, CopiesQueuedDuringTheRestartWaitLeaveNoPartBehind) {
+  TempFolder folder;
+  PackageContents contents = ThreeParts(111);
+  contents.program = PatternBytes(60000, 0x31);
+  SimProcess sim({"--version-number", "111", "--copy-after", "3", "--restart-silence", "2"});
+  const CommandResult result =
+      Ctl(sim, {"--restart-wait", "1", "update", WritePackage(folder, contents).string()},
+          folder.path());
+  EXPECT_EQ(result.exitCode, 0) << result.err;
+  sim.Stop();
+  ExpectParts(sim, contents);
+}
+
+// A device that does not take the restart and sends a copy of an earlier Write answer ("OK" and an
+// address) instead: no acknowledgement, so the technician is told to restart it.
+TEST(StaleAnswersCli, WriteAnswerToTheRestartAsksForARestart) {
+  namespace asio = boost::asio;
+  using asio::ip::udp;
+  std::uint16_t port = 0;
+  for (std::uint16_t candidate = 23000; candidate < 23200 && port == 0; ++candidate) {
+    if (orvel::test::UdpPortFree(SimProcess::kAddress, candidate) &&
+        orvel::test::UdpPortFree(SimProcess::kToolAddress, candidate))
+      port = candidate;
+  }
+  ASSERT_NE(port, 0);
+  asio::io_service io;
+  udp::socket device(io, udp::endpoint(asio::ip::address_v4(SimProcess::kDeviceAddress), port));
+  std::atomic<bool> done{false};
+  std::thread answering([&] {
+    const Bytes stray = orvel::test::Ok(0x147A0);
+    // Bounded: the run below ends within a few seconds.
+    for (int round = 0; round < 300 && !done; ++round) {
+      pollfd entry{device.native_handle(), POLLIN, 0};
+      if (::poll(&entry, 1, 50) != 1) continue;
+      std::array<std::uint8_t, 300> request{};
+      udp::endpoint tool;
+      boost::system::error_code error;
+      device.receive_from(asio::buffer(request), tool, 0, error);
+      if (!error) device.send_to(asio::buffer(stray), tool, 0, error);
+    }
+  });
+  TempFolder folder;
+  const CommandResult result =
+      orvel::test::RunCommand(ORVELCTL_PATH,
+                              {"-d", SimProcess::kAddress, "-p", std::to_string(port), "-i",
+                               SimProcess::kToolAddress, "restart"},
+                              folder.path(), std::chrono::seconds(30));
+  done = true;
+  answering.join();
+  EXPECT_EQ(result.exitCode, 1) << result.err;
+  EXPECT_NE(result.err.find("Внимание!: Необходимо перезагрузить прибор"), std::string::npos)
+      << result.err;
 }
 
 // The first version answer is lost; a 1.11 device must still be read and updated with its own

@@ -246,6 +246,37 @@ TEST(StaleAnswers, WhatArrivedBeforeTheRequestIsNeverItsAnswer) {
   EXPECT_FALSE(rig.session.RestartDevice());
 }
 
+// "OK" and the address of a Write of this task is a late answer to that Write, whenever it comes:
+// never the answer to a request whose own answer carries no address.
+TEST(StaleAnswers, LateWriteAnswerIsNeverTheAnswerToAnotherRequest) {
+  for (const auto command : {ServiceCommand::ProgramStart, ServiceCommand::PartDescriptor,
+                             ServiceCommand::PartBlock, ServiceCommand::Restart}) {
+    ScriptedSession rig;
+    rig.session.BeginTask();
+    const auto lease = rig.session.GetLink();
+    rig.link->SetResponder([](const ScriptedLink::Request& request, ScriptedLink& link) {
+      if (request.Command() == 0x01) link.Answer(Ok(request.Address()));
+    });
+    const Bytes data(20, 1);
+    rig.session.Exchange(rig.session.m_timeLimit, *lease, 0x1F5A0, ServiceCommand::Write, 4,
+                         data.data(), nullptr);
+    // The copy of the Write's answer comes after the next request went out; its own answer later.
+    rig.link->SetResponder([](const ScriptedLink::Request&, ScriptedLink& link) {
+      link.Answer(Ok(0x1F5A0), 3);
+      link.Answer({'O', 'K'}, 120);
+    });
+    const std::int64_t sent = rig.clock.NowMs();
+    if (command == ServiceCommand::Restart) {
+      EXPECT_TRUE(rig.session.RestartDevice());
+    } else {
+      rig.session.Exchange(rig.session.m_timeLimit, *lease, 0, command,
+                           command == ServiceCommand::ProgramStart ? 1 : 20, data.data(), nullptr);
+    }
+    EXPECT_EQ(rig.clock.NowMs() - sent, 120) << int(command);
+    EXPECT_EQ(rig.link->Requests().size(), 2u) << int(command);
+  }
+}
+
 TEST(StaleAnswers, ResentRequestTakesAnAnswerPerSendBeforeTheNextRequest) {
   // The descriptor is answered 1.6 s after each send, so it goes twice; the first send of the block
   // is lost. Taking the descriptor's second answer for the block's would leave the part without it.
@@ -438,7 +469,9 @@ TEST(Restart, TrueAtOnceOnOk) {
   EXPECT_EQ(device.restarts, 1);
 }
 
-TEST(Restart, WriteAcknowledgementOfThisTaskIsNotTheRestartsAnswer) {
+// The restart is acknowledged by a bare "OK" only: anything longer is some other answer (a late one
+// to a Write, of this task or an earlier one), and the device has to be restarted by hand.
+TEST(Restart, OnlyATwoByteOkAcknowledgesIt) {
   struct Case {
     Bytes answer;
     bool newTask;  // BeginTask between the write and the restart
@@ -446,8 +479,9 @@ TEST(Restart, WriteAcknowledgementOfThisTaskIsNotTheRestartsAnswer) {
   };
   const Case cases[] = {
       {Ok(0x1F5A0), false, false},  // a late answer to the write
-      {Ok(0x1F5A0), true, true},    // a write of an earlier task is forgotten
-      {Ok(0x1F6A0), false, true},   // no write of this task went there
+      {Ok(0x1F5A0), true, false},   // ... to a write of an earlier task
+      {Ok(0x1F6A0), false, false},  // "OK" and an address nobody wrote to
+      {{'O', 'K', 0x12, 0x34}, false, false},
       {{'O', 'K'}, false, true},
   };
   for (const Case& c : cases) {
