@@ -299,6 +299,32 @@ TEST(StaleAnswers, ResentRequestTakesAnAnswerPerSendBeforeTheNextRequest) {
   EXPECT_TRUE(rig.desktop.Boxes().empty());
 }
 
+// While a resent descriptor's owed answers are taken, a late Write answer is owed to none of its
+// sends: counted, it would end the wait before the real one, which the lost block then takes.
+TEST(StaleAnswers, LateWriteAnswerIsNotOneOfTheAnswersOwedToAResentRequest) {
+  ScriptedSession rig;
+  rig.session.BeginTask();
+  std::vector<Bytes> stored;
+  int descriptorSends = 0, blockSends = 0;
+  rig.link->SetResponder([&](const ScriptedLink::Request& request, ScriptedLink& link) {
+    if (request.Command() == 0x01) link.Answer(Ok(request.Address()));
+    if (request.Command() == 0x05 && ++descriptorSends == 1) link.Answer({'O', 'K'}, 1600);
+    if (request.Command() == 0x05 && descriptorSends == 2) {
+      link.Answer({'O', 'K'}, 50);
+      link.Answer(Ok(0x1F5A0), 58);
+    }
+    if (request.Command() == 0x06 && ++blockSends > 1) {
+      stored.push_back(request.Data());
+      link.Answer({'O', 'K'});
+    }
+  });
+  const Bytes data(4, 1);
+  RunExchange(rig, 0x1F5A0, ServiceCommand::Write, 4, data.data(), nullptr);
+  const Bytes part = {1, 2, 3};
+  EXPECT_EQ(rig.session.SendUpdatePart(part, 0, 1), 3);
+  EXPECT_EQ(stored, std::vector<Bytes>{part});
+}
+
 TEST(StaleAnswers, WaitForLateAnswersIsBoundedAndCostsNothingWithoutAResend) {
   struct Case {
     unsigned answerAtSend;  // which send is answered (0 = every send)
