@@ -58,7 +58,9 @@ void SharedSocket::Wait(Inbox& inbox, unsigned ms) {
   std::unique_lock lock(m_mutex);
   for (;;) {
     if (!inbox.m_queue.empty() || !m_socket.IsOpen()) return;
-    if (!m_reading) {
+    // A drain waiting for the reader goes first: otherwise sessions taking the reading over one
+    // after another could keep it waiting.
+    if (!m_reading && m_draining == 0) {
       // This session reads until its own answer is there or its time is up, then hands over.
       m_reading = true;
       std::exception_ptr failure;
@@ -131,8 +133,10 @@ void SharedSocket::ReadQueued() {
   std::unique_lock lock(m_mutex);
   // A reader stops at its own answer and leaves the rest in the socket: once it is done, whatever
   // is left there is read here, all of it, not only up to the first datagram of the caller's.
+  ++m_draining;
   m_readerDone.wait_for(lock, std::chrono::milliseconds(kReaderWaitMs),
                         [this] { return !m_reading || !m_socket.IsOpen(); });
+  --m_draining;
   if (m_reading || !m_socket.IsOpen()) return;
   m_reading = true;
   lock.unlock();

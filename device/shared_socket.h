@@ -142,6 +142,7 @@ class SharedSocket {
   std::map<Endpoint, Inbox*> m_inboxes;
   bool m_reading = false;
   std::condition_variable m_readerDone;  // m_reading went false
+  unsigned m_draining = 0;               // sessions in ReadQueued waiting for the reader
   unsigned m_waiters = 0;
 };
 
