@@ -39,6 +39,15 @@ DatagramFate JudgeAnswer(ServiceCommand command, std::uint32_t address, std::uin
   }
 }
 
+std::optional<std::uint32_t> EchoOf(ServiceCommand command, const std::uint8_t* answer,
+                                    unsigned n) {
+  if (command == ServiceCommand::Read && n >= 4 && n <= protocol::kAnswerSize) {
+    return GetU32(&answer[n - 4]);
+  }
+  if (command == ServiceCommand::Write && IsOk(answer, n) && n >= 6) return GetU32(&answer[2]);
+  return std::nullopt;
+}
+
 std::uint16_t RegionProgress(int done, int size) {
   const int step = size / 100;
   return static_cast<std::uint16_t>(step != 0 ? done / step : done * 100 / size);

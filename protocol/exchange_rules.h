@@ -33,6 +33,11 @@ bool IsRestartAcknowledgement(const std::uint8_t* answer, std::size_t n);
 DatagramFate JudgeAnswer(ServiceCommand command, std::uint32_t address, std::uint16_t length,
                          const std::uint8_t* answer, unsigned n, std::uint16_t answerLength);
 
+// The address that an answer of n bytes to a Read or Write echoes, when it can hold one: the last
+// four bytes of a Read answer that fits the answer buffer, the four behind a Write answer's "OK".
+// Several requests out at once are told apart by it.
+std::optional<std::uint32_t> EchoOf(ServiceCommand command, const std::uint8_t* answer, unsigned n);
+
 // Percent done of a region transfer: done / (size / 100), or a plain percentage for regions below
 // 100 bytes, where that step would be 0.
 std::uint16_t RegionProgress(int done, int size);

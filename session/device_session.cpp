@@ -18,6 +18,7 @@ CDeviceSession::~CDeviceSession() = default;
 void CDeviceSession::BeginTask() {
   m_link.Link().BeginTask();
   m_taskWrites.clear();
+  m_roundTrip = orvel::exchange::RoundTripEstimate{};
   m_stats = TaskStats{};
 }
 

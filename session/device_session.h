@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "protocol/memory_map.h"
 #include "protocol/packets.h"
+#include "protocol/transfer_pacing.h"
 #include "session/task_progress.h"
 
 // The device's memory as the current task uses it; the configuration size is chosen by the
@@ -39,6 +40,16 @@ struct TaskStats {
   unsigned long resends = 0;                   // sends of a request after its first
   std::uint64_t bytes = 0;                     // data bytes of the answered reads and writes
   std::optional<DeviceVersion> deviceVersion;  // the device's last answer to the version query
+};
+
+// How region reads and writes and the program transfer pace their Read and Write requests (see
+// TransferEngine). The defaults are the dialog's: one request at a time, sent again every 1.5 s.
+struct TransferSettings {
+  // The fixed wait before an unanswered request goes again, in ms; none: a wait that follows the
+  // device's round trip (orvel::exchange::RoundTripEstimate).
+  std::optional<unsigned> resendMs = orvel::protocol::kWindowMs;
+  // The most requests out at once (orvel::exchange::FlightWindow).
+  unsigned window = 1;
 };
 
 // Bytes written at a device address, to be read back.
@@ -75,7 +86,7 @@ class CDeviceSession {
   Lease GetLink();
   // Called once before every task, after the connection values are set (the dialog's
   // PrepareConnection, orvelctl before its command): forgets what the session noted during the
-  // previous task.
+  // previous task, the device's round trip included.
   void BeginTask();
   // True when this task has sent a Write to address.
   bool WroteAt(std::uint32_t address) const;
@@ -171,9 +182,15 @@ class CDeviceSession {
   KeptBackupPolicy m_keptBackup = KeptBackupPolicy::Ask;
   // Read back what the writing tasks wrote, before any restart (orvelctl --verify).
   bool m_verify = false;
+  TransferSettings m_transfer;
   TaskStats m_stats;
 
+  // The device's round trip as this task's transfers measured it.
+  const orvel::exchange::RoundTripEstimate& RoundTrip() const { return m_roundTrip; }
+
  private:
+  friend class TransferEngine;
+
   orvel::IDesktop& m_desktop;
   orvel::IClock& m_clock;
   // Reports a datagram from the device and what became of it.
@@ -186,4 +203,5 @@ class CDeviceSession {
   // them ("OK" and the address) must not pass for the answer to a request without an echo. Looked
   // up only for an answer of that shape to such a request, so appending is all a transfer pays.
   std::vector<std::uint32_t> m_taskWrites;
+  orvel::exchange::RoundTripEstimate m_roundTrip;
 };

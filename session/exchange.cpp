@@ -1,6 +1,7 @@
 // The exchange loop and the small operations built on it. Every time-out is measured on the clock
 // seam; an idle poll waits for the link to become readable for at most kPollMs instead of sleeping
-// blind.
+// blind. Read and Write requests, whose answers echo their address, go through the transfer engine
+// (transfer_engine.cpp); the loop here serves the requests answered by a bare "OK".
 
 #include <algorithm>
 #include <cstring>
@@ -8,6 +9,7 @@
 
 #include "protocol/exchange_rules.h"
 #include "session/device_session.h"
+#include "session/transfer_engine.h"
 
 namespace {
 
@@ -23,15 +25,29 @@ double Seconds(std::int64_t fromMs, std::int64_t toMs) {
   return static_cast<double>(toMs - fromMs) / 1000.0;
 }
 
-CMBoxExeption NoAnswer() {
-  return CMBoxExeption(
-      L"Нет ответа от прибора!\nПроверьте состояние тампера прибора - тампер должен быть открыт.",
-      L"Ошибка обмена данными.", mbox::kIconWarning);
-}
-
 // Polls once: the size of a datagram taken from the device, 0 when none was waiting.
 unsigned Poll(orvel::ILink& link, std::uint8_t* buffer, std::uint16_t length) {
   return link.Available() >= 2 ? link.Receive(buffer, length) : 0;
+}
+
+// A region in blocks of 256 bytes (the last may be shorter) at ascending addresses, Read into out
+// or Write from data; the bar follows the bytes answered.
+void TransferRegion(CDeviceSession& session, ServiceCommand command, std::uint32_t address,
+                    int size, const std::uint8_t* data, std::uint8_t* out,
+                    const bool& suppressProgress) {
+  TransferEngine transfer(session, session.Link(), command, session.m_timeLimit);
+  transfer.OnAnswer([&](std::size_t, std::size_t bytes) {
+    if (!suppressProgress) {
+      session.m_progress.SetPos(orvel::exchange::RegionProgress(static_cast<int>(bytes), size));
+    }
+  });
+  for (int done = 0; done < size;) {
+    const int n = std::min(size - done, static_cast<int>(kMaxData));
+    transfer.Submit(address + static_cast<std::uint32_t>(done), static_cast<std::uint16_t>(n),
+                    data != nullptr ? data + done : nullptr, out != nullptr ? out + done : nullptr);
+    done += n;
+  }
+  transfer.Barrier();
 }
 
 }  // namespace
@@ -50,6 +66,12 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
                               const std::uint8_t* data, std::uint8_t* out) {
   const std::size_t maxData = command == ServiceCommand::PartBlock ? kPartBlockData : kMaxData;
   if (length > maxData) throw std::length_error("request data longer than a block");
+  if (HasEcho(command)) {
+    TransferEngine transfer(*this, link, command, timeLimit);
+    transfer.Submit(address, length, data, out);
+    transfer.Barrier();
+    return;
+  }
 
   const std::int64_t t0 = m_clock.NowMs();
   RequestBuffer request{};
@@ -59,11 +81,8 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   }
   // What waits on the link before a request goes out cannot be its answer; a bare "OK" would pass
   // for any, so it is dropped first (not between the resends below: a late answer to an earlier
-  // send of this request is its answer). Read and Write answers carry their address, which the
-  // answer must echo, so nothing queued can pass for theirs: the drop is spared them, and with it
-  // the time it takes under a flood of strangers, which a block transfer pays for every block.
-  if (!HasEcho(command)) link.DiscardQueued();
-  if (command == ServiceCommand::Write) m_taskWrites.push_back(address);
+  // send of this request is its answer).
+  link.DiscardQueued();
   SendRequest(link, command, length, data, request);
   ++m_stats.requests;
   unsigned sends = 1;
@@ -94,15 +113,12 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
       if (fate == orvel::DatagramFate::Taken) {
         m_stats.bytes += length;
-        // Never more than the block asked for: a longer answer's surplus is dropped.
-        if (command == ServiceCommand::Read) std::memcpy(out, answer.data(), length);
-        // Read and Write answers carry their address; a late one can never pass for another's.
-        if (sends > 1 && !HasEcho(command)) TakeLateAnswers(link, sends, answerLength);
+        if (sends > 1) TakeLateAnswers(link, sends, answerLength);
         return;
       }
       if (e > kWindowSeconds) break;
     }
-    if (Seconds(t0, m_clock.NowMs()) > timeLimit) throw NoAnswer();
+    if (Seconds(t0, m_clock.NowMs()) > timeLimit) throw NoAnswerBox();
     SendRequest(link, command, length, data, request);
     ++m_stats.resends;
     ++sends;
@@ -131,24 +147,12 @@ void CDeviceSession::TakeLateAnswers(orvel::ILink& link, unsigned sends,
 
 void CDeviceSession::ReadRegion(std::uint32_t address, int size, std::uint8_t* out,
                                 const bool& suppressProgress) {
-  for (int done = 0; done < size;) {
-    const int n = std::min(size - done, static_cast<int>(kMaxData));
-    Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
-             ServiceCommand::Read, static_cast<std::uint16_t>(n), nullptr, out + done);
-    done += n;
-    if (!suppressProgress) m_progress.SetPos(orvel::exchange::RegionProgress(done, size));
-  }
+  TransferRegion(*this, ServiceCommand::Read, address, size, nullptr, out, suppressProgress);
 }
 
 void CDeviceSession::WriteRegion(std::uint32_t address, const std::uint8_t* data, int size,
                                  const bool& suppressProgress) {
-  for (int done = 0; done < size;) {
-    const int n = std::min(size - done, static_cast<int>(kMaxData));
-    Exchange(m_timeLimit, m_link.Link(), address + static_cast<std::uint32_t>(done),
-             ServiceCommand::Write, static_cast<std::uint16_t>(n), data + done, nullptr);
-    done += n;
-    if (!suppressProgress) m_progress.SetPos(orvel::exchange::RegionProgress(done, size));
-  }
+  TransferRegion(*this, ServiceCommand::Write, address, size, data, nullptr, suppressProgress);
 }
 
 void CDeviceSession::QueryVersion(DeviceVersion& out) {

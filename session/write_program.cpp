@@ -8,6 +8,7 @@
 #include "platform/file_io.h"
 #include "protocol/exchange_rules.h"
 #include "session/device_session.h"
+#include "session/transfer_engine.h"
 
 namespace {
 
@@ -55,17 +56,24 @@ void CDeviceSession::TransferProgram(const Bytes& image, const bool& suppressPro
   const Lease lease = GetLink();
   BeginProgramWrite();
 
+  TransferEngine transfer(*this, *lease, ServiceCommand::Write, m_timeLimit);
+  const std::size_t blocks = (image.size() + kBlockSize - 1) / kBlockSize;
+  transfer.OnAnswer([&](std::size_t answered, std::size_t) {
+    if (!suppressProgress && answered <= blocks) {
+      m_progress.SetPos(orvel::exchange::ProgramProgress(answered - 1));
+    }
+  });
   for (std::size_t offset = 0; offset < image.size(); offset += kBlockSize) {
     const std::size_t length = std::min(kBlockSize, image.size() - offset);
-    const std::uint8_t* block = image.data() + offset;
-    Exchange(m_timeLimit, *lease, m_memoryMap.programBase + static_cast<std::uint32_t>(offset),
-             ServiceCommand::Write, static_cast<std::uint16_t>(length), block, nullptr);
-    if (!suppressProgress) m_progress.SetPos(orvel::exchange::ProgramProgress(offset / kBlockSize));
+    transfer.Submit(m_memoryMap.programBase + static_cast<std::uint32_t>(offset),
+                    static_cast<std::uint16_t>(length), image.data() + offset, nullptr);
   }
-
+  // The checksum word stands for the whole image: the device may check it the moment it has it.
+  transfer.Barrier();
   const auto word = ChecksumWord(image);
-  Exchange(m_timeLimit, *lease, m_memoryMap.checksumAddress, ServiceCommand::Write,
-           static_cast<std::uint16_t>(word.size()), word.data(), nullptr);
+  transfer.Submit(m_memoryMap.checksumAddress, static_cast<std::uint16_t>(word.size()), word.data(),
+                  nullptr);
+  transfer.Barrier();
   if (!suppressProgress) m_progress.SetPos(100);
 }
 

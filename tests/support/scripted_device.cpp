@@ -36,7 +36,7 @@ void ScriptedDevice::OnRequest(const ScriptedLink::Request& request, ScriptedLin
   const sim::Reply reply = m_model.Handle(request.bytes.data(), request.bytes.size());
   if (!reply.wellFormed) return;
   Record(request, reply);
-  if (reply.answer) link.Answer(*reply.answer, answerDelayMs);
+  if (reply.answer) link.Answer(*reply.answer, answerDelay ? answerDelay(request) : answerDelayMs);
   if (reply.restart) m_silentUntilMs = request.timeMs + restartSilenceMs;
 }
 

@@ -13,7 +13,8 @@
 //
 // The device's memory is the model's: the configuration area (its size follows `version`), the
 // program area and the checksum word; elsewhere a Read gives zeros and a Write is dropped
-// (StrayBytes). Answers go out from the device's address and port answerDelayMs after the request.
+// (StrayBytes). Answers go out from the device's address and port answerDelayMs (or answerDelay of
+// the request) after the request.
 // After a Restart's "OK" the device is silent for restartSilenceMs of virtual time. A request for
 // which `silent` returns true goes unanswered (and is not acted on).
 
@@ -40,6 +41,8 @@ class ScriptedDevice {
 
   DeviceVersion version{0x01, 111};
   unsigned answerDelayMs = 0;
+  // When set, the delay of each answer (answerDelayMs is then not used).
+  std::function<unsigned(const ScriptedLink::Request&)> answerDelay;
   std::int64_t restartSilenceMs = 0;
   std::function<bool(const ScriptedLink::Request&)> silent;
   // A Write over this address stores the complement of the byte it was given there, and still
