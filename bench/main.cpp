@@ -2,6 +2,7 @@
 //
 //   orvel-bench <path of orvel-sim> [rounds]
 //   orvel-bench --echo PORT          (the echo device; the benchmark starts it itself)
+//   orvel-bench --link <path of orvel-sim> [options]   (see link_bench.cpp)
 //
 // Starts its own orvel-sim on 127.0.0.2, moves a program-sized region through the core
 // (CDeviceSession::WriteRegion over the real UDP link and the steady clock, one lease held: 960
@@ -16,17 +17,13 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/child_process.h"
-#include "common/desktop.h"
 #include "device/shared_link.h"
 #include "device/udp_link.h"
 #include "platform/clock.h"
@@ -41,55 +38,14 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr const char* kDeviceAddress = "127.0.0.2";
-constexpr const char* kToolAddress = "127.0.0.1";
+using orvel::bench::BenchDesktop;
+using orvel::bench::kDeviceAddress;
+using orvel::bench::kToolAddress;
+using orvel::bench::PickPort;
 using orvel::memory::kProgramBase;
 using orvel::memory::kProgramSize;
 // The image and its checksum word: 960 x 256 + 4.
 constexpr int kRegionSize = static_cast<int>(kProgramSize) + 4;
-
-// Boxes go to stderr; a box during the run means the run failed.
-class BenchDesktop final : public orvel::IDesktop {
- public:
-  int ShowMessage(orvel::WindowHandle, const std::wstring& text, const std::wstring& caption,
-                  unsigned) override {
-    ++boxes;
-    std::fprintf(stderr, "box: %s: %s\n", orvel::ToUtf8(caption).c_str(),
-                 orvel::ToUtf8(text).c_str());
-    return mbox::kNo;
-  }
-  std::optional<std::wstring> ChooseFile(const orvel::FileChoice&) override { return {}; }
-  void SetProgressRange(orvel::WindowHandle, std::uint16_t) override {}
-  void SetProgressPos(orvel::WindowHandle, std::uint16_t) override {}
-  void SetStatusText(orvel::WindowHandle, const std::wstring&) override {}
-  int boxes = 0;
-};
-
-bool PortFree(std::uint16_t port) {
-  asio::io_context io;
-  for (const char* address : {kDeviceAddress, kToolAddress}) {
-    udp::socket socket(io, udp::v4());
-    boost::system::error_code error;
-    socket.bind(udp::endpoint(asio::ip::make_address_v4(address), port), error);
-    if (error) return false;
-  }
-  return true;
-}
-
-std::uint16_t PickPort(std::mt19937& random) {
-  for (int attempt = 0; attempt < 50; ++attempt) {
-    const auto port = static_cast<std::uint16_t>(20000 + random() % 12000);
-    if (PortFree(port)) return port;
-  }
-  throw std::runtime_error("no free port");
-}
-
-std::vector<std::uint8_t> Image() {
-  std::vector<std::uint8_t> image(kRegionSize);
-  for (std::size_t i = 0; i < image.size(); ++i)
-    image[i] = static_cast<std::uint8_t>((i * 29) ^ (i >> 9));
-  return image;
-}
 
 // A session of the core with the tool on 127.0.0.1 and the device on 127.0.0.2, both on port.
 struct BenchSession {
@@ -169,37 +125,32 @@ double EchoSeconds(std::uint16_t port, const std::vector<std::uint8_t>& image) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-bool SameFile(const std::filesystem::path& path, const std::uint8_t* data, std::size_t size) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
-  return bytes.size() == size && std::equal(bytes.begin(), bytes.end(), data);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc == 3 && std::string(argv[1]) == "--echo") {
     return ServeEcho(static_cast<std::uint16_t>(std::atoi(argv[2])));
   }
+  if (argc >= 3 && std::string(argv[1]) == "--link") {
+    try {
+      return orvel::bench::LinkBenchMain(argv[2], std::vector<std::string>(argv + 3, argv + argc));
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "orvel-bench: %s\n", error.what());
+      return 2;
+    }
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: orvel-bench <path of orvel-sim> [rounds]\n");
+    std::fprintf(stderr,
+                 "usage: orvel-bench <path of orvel-sim> [rounds]\n"
+                 "       orvel-bench --link <path of orvel-sim> [--window N] [--resend-ms "
+                 "N|adaptive] [--rounds R] [orvel-sim options]\n");
     return 2;
   }
   const int rounds = argc == 3 ? std::max(1, std::atoi(argv[2])) : 5;
   try {
     std::mt19937 random(static_cast<unsigned>(Clock::now().time_since_epoch().count()));
-    const auto state =
-        std::filesystem::temp_directory_path() / ("orvel-bench-" + std::to_string(random()));
     const std::uint16_t simPort = PickPort(random);
-    orvel::bench::ChildProcess sim(argv[1], {"--address", kDeviceAddress, "--port",
-                                             std::to_string(simPort), "--state", state.string()});
-    const auto deadline = Clock::now() + std::chrono::seconds(10);
-    while (!std::filesystem::exists(state / "ready")) {
-      if (!sim.Running() || Clock::now() > deadline)
-        throw std::runtime_error("orvel-sim did not become ready");
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    orvel::bench::SimDevice sim(argv[1], simPort, random);
 
     // The echo runs in a process of its own, as the sim does, so that both sides pay the same
     // process switches.
@@ -207,7 +158,7 @@ int main(int argc, char** argv) {
     orvel::bench::ChildProcess echoDevice(argv[0], {"--echo", std::to_string(echoPort)});
     AwaitEcho(echoPort);
 
-    const auto image = Image();
+    const auto image = orvel::bench::Image(kRegionSize);
     double core = 1e9, shared = 1e9, echo = 1e9, coreOnEcho = 1e9;
     for (int round = 0; round < rounds; ++round) {
       core = std::min(core, CoreSeconds(simPort, image));
@@ -219,15 +170,9 @@ int main(int argc, char** argv) {
     // The sim leaves what it received in its state folder when it stops.
     const bool clean = sim.Stop();
     // Every request the sim received, resends included.
-    std::size_t simRequests = 0;
-    {
-      std::ifstream log(state / "requests.log");
-      for (std::string line; std::getline(log, line);) ++simRequests;
-    }
-    const bool verified = clean && SameFile(state / "program.bin", image.data(), kProgramSize) &&
-                          SameFile(state / "checksum.bin", image.data() + kProgramSize, 4);
-    std::error_code ignored;
-    std::filesystem::remove_all(state, ignored);
+    const std::size_t simRequests = sim.LogLinesWith(" ");
+    const bool verified = clean && sim.StateIs("program.bin", image.data(), kProgramSize) &&
+                          sim.StateIs("checksum.bin", image.data() + kProgramSize, 4);
 
     const int blocks = (kRegionSize + 255) / 256;
     std::printf("region: %d bytes in %d Write requests (best of %d)\n", kRegionSize, blocks,
