@@ -16,11 +16,15 @@ void RoundTripEstimate::Sample(std::int64_t ms) {
     m_smoothed = 0.875 * m_smoothed + 0.125 * r;
   }
   m_hold = std::max(m_hold - m_hold / kHoldFade, r);
+  m_copies -= m_copies / kHoldFade;
 }
 
 void RoundTripEstimate::NeedlessResend(std::int64_t lateMs) {
+  if (m_copies >= 0.5) return;
   m_hold = std::max(m_hold, static_cast<double>(std::max<std::int64_t>(lateMs, 0)));
 }
+
+void RoundTripEstimate::Copied() { m_copies += 1; }
 
 unsigned RoundTripEstimate::TimeoutMs(unsigned resends) const {
   if (!m_measured) return kCeilingMs;

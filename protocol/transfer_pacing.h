@@ -32,8 +32,12 @@ class RoundTripEstimate {
   // A resend was needless: a second answer came for a request that was sent more than once, so
   // its first send was answered after all, at most lateMs after it went (the device was slow, not
   // the link lossy). The waits stay above that for a while, so that the next slow answer is
-  // waited for instead of asked for again.
+  // waited for instead of asked for again. Not while the link copies answers (Copied() within the
+  // last hundred answers or so): the second answer may then be a copy of the resend's, and
+  // taking it for the first send's would raise the wait with every resend.
   void NeedlessResend(std::int64_t lateMs);
+  // A second answer came for a request sent once: the link copies datagrams.
+  void Copied();
   // How long a request that has been resent `resends` times waits for its answer.
   unsigned TimeoutMs(unsigned resends) const;
 
@@ -50,6 +54,7 @@ class RoundTripEstimate {
   double m_smoothed = 0;
   double m_variation = 0;
   double m_hold = 0;
+  double m_copies = 0;  // copies seen, fading like the hold
 };
 
 // How many requests of a transfer may be out at once: one at first; one more for every answer

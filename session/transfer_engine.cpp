@@ -83,7 +83,7 @@ bool TransferEngine::Judge(unsigned n) {
   if (request == nullptr && echo) {
     if (Request* answered = Answered(*echo)) {
       // A second answer: to a resent request, it tells that the first send was answered after
-      // all, and how late.
+      // all, and how late; to a request sent once, that the link copies answers.
       DatagramFate fate =
           orvel::exchange::JudgeAnswer(m_command, answered->address, answered->length,
                                        m_answer.data(), n, AnswerLength(answered->length));
@@ -91,6 +91,8 @@ bool TransferEngine::Judge(unsigned n) {
         fate = DatagramFate::Stale;
         if (answered->sends > 1) {
           m_session.m_roundTrip.NeedlessResend(m_session.m_clock.NowMs() - answered->firstSentMs);
+        } else {
+          m_session.m_roundTrip.Copied();
         }
       }
       const std::uint16_t shown = AnswerLength(answered->length);

@@ -13,8 +13,8 @@ using orvel::exchange::RoundTripEstimate;
 
 TEST(RoundTripEstimate, WaitFollowsTheRoundTripWithinTheFloorAndTheCeiling) {
   struct Event {
-    std::int64_t sampleMs;        // a round trip measured, or ...
-    std::int64_t needlessLateMs;  // ... when not negative, a needless resend revealed this late
+    char kind;  // 's' a round trip measured, 'n' a needless resend revealed, 'c' a copy
+    std::int64_t ms;
     int times;
   };
   struct Case {
@@ -25,29 +25,31 @@ TEST(RoundTripEstimate, WaitFollowsTheRoundTripWithinTheFloorAndTheCeiling) {
   const Case cases[] = {
       {"nothing measured yet: the ceiling", {}, {1500, 1500}},
       // The first round trip r gives r and r / 2: r + 4 * r / 2; each resend doubles, up to 1500.
-      {"first round trip", {{100, -1, 1}}, {300, 600, 1200, 1500}},
+      {"first round trip", {{'s', 100, 1}}, {300, 600, 1200, 1500}},
       // 7/8 of the smoothed time and 3/4 of the variation stay: 90 + 4 * 57.5.
-      {"smoothing", {{100, -1, 1}, {20, -1, 1}}, {320}},
-      {"loopback: the floor, doubled", {{0, -1, 50}}, {30, 60, 120, 240, 480, 960, 1500}},
-      {"never past the ceiling", {{2000, -1, 1}}, {1500, 1500}},
+      {"smoothing", {{'s', 100, 1}, {'s', 20, 1}}, {320}},
+      {"loopback: the floor, doubled", {{'s', 0, 50}}, {30, 60, 120, 240, 480, 960, 1500}},
+      {"never past the ceiling", {{'s', 2000, 1}}, {1500, 1500}},
       // A slow answer revealed by a needless resend holds the wait at half as much again ...
-      {"needless resend", {{0, -1, 1}, {0, 100, 1}}, {150, 300}},
+      {"needless resend", {{'s', 0, 1}, {'n', 100, 1}}, {150, 300}},
       // ... fading by 1/128 with every round trip measured: 100 * (127/128)^20 * 1.5 ...
-      {"hold after 20 answers", {{0, -1, 1}, {0, 100, 1}, {0, -1, 20}}, {129}},
+      {"hold after 20 answers", {{'s', 0, 1}, {'n', 100, 1}, {'s', 0, 20}}, {129}},
       // ... back near the floor after 200.
-      {"hold after 200 answers", {{0, -1, 1}, {0, 100, 1}, {0, -1, 200}}, {32}},
+      {"hold after 200 answers", {{'s', 0, 1}, {'n', 100, 1}, {'s', 0, 200}}, {32}},
       // A slow answer measured holds the wait too, long after the smoothed time forgot it.
-      {"slow answer measured", {{0, -1, 1}, {100, -1, 1}, {0, -1, 19}}, {130}},
+      {"slow answer measured", {{'s', 0, 1}, {'s', 100, 1}, {'s', 0, 19}}, {130}},
+      // While the link copies answers a second answer proves nothing; after some 90 answers
+      // without a copy it does again.
+      {"copies seen", {{'s', 0, 1}, {'c', 0, 1}, {'n', 100, 1}}, {30}},
+      {"copies forgotten", {{'s', 0, 1}, {'c', 0, 1}, {'s', 0, 90}, {'n', 100, 1}}, {150}},
   };
   for (const Case& c : cases) {
     RoundTripEstimate estimate;
     for (const Event& event : c.events) {
       for (int i = 0; i < event.times; ++i) {
-        if (event.needlessLateMs >= 0) {
-          estimate.NeedlessResend(event.needlessLateMs);
-        } else {
-          estimate.Sample(event.sampleMs);
-        }
+        if (event.kind == 's') estimate.Sample(event.ms);
+        if (event.kind == 'n') estimate.NeedlessResend(event.ms);
+        if (event.kind == 'c') estimate.Copied();
       }
     }
     for (unsigned resends = 0; resends < c.waits.size(); ++resends) {
