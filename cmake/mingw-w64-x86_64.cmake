@@ -11,3 +11,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Boost is header-only for what we use; Debian's headers serve both toolchains.
 set(Boost_INCLUDE_DIR /usr/include)
 set(Boost_NO_SYSTEM_PATHS ON)
+# So are CLI11 and nlohmann/json: their package files are taken from the host, as Boost is.
+set(CLI11_DIR /usr/share/cmake/CLI11)
+set(nlohmann_json_DIR /usr/share/cmake/nlohmann_json)

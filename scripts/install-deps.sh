@@ -5,7 +5,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 packages=(
   build-essential cmake ninja-build pkg-config
-  libboost-dev libboost-system-dev
+  libboost-dev libboost-system-dev libcli11-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
