@@ -6,7 +6,6 @@
 #include <exception>
 #include <thread>
 
-#include "cli/task_log.h"
 #include "common/address_list.h"
 #include "common/text.h"
 
@@ -29,13 +28,6 @@ DeviceResult RunOne(const Endpoint& device, std::size_t index, IClock& clock,
   result.device = device;
   result.seconds = static_cast<double>(clock.NowMs() - start) / 1000.0;
   return result;
-}
-
-std::string VersionText(const std::optional<DeviceVersion>& version) {
-  if (!version) return "-";
-  char text[16];
-  std::snprintf(text, sizeof text, "%d.%02d", version->Major(), version->Minor());
-  return text;
 }
 
 // The message on one line of the table: the boxes' own line breaks become blanks, and whatever
@@ -80,6 +72,12 @@ std::string EndpointText(const Endpoint& device) {
   return FormatIPv4(device.address) + ":" + std::to_string(device.port);
 }
 
+std::string VersionText(const DeviceVersion& version) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%d.%02d", version.Major(), version.Minor());
+  return text;
+}
+
 std::string ResultsTable(const std::vector<DeviceResult>& results) {
   std::string table;
   char line[160];
@@ -88,7 +86,7 @@ std::string ResultsTable(const std::vector<DeviceResult>& results) {
   table += line;
   for (const DeviceResult& r : results) {
     std::snprintf(line, sizeof line, "%-21s  %-7s  %-6s  %7.1f  %8lu  %7lu  ",
-                  EndpointText(r.device).c_str(), VersionText(r.version).c_str(),
+                  EndpointText(r.device).c_str(), r.version ? VersionText(*r.version).c_str() : "-",
                   r.status == 0 ? "ok" : "failed", r.seconds, r.requests, r.resends);
     table.append(line).append(OneLine(r.message));
     // No blanks at the end of a line without a message.
@@ -96,29 +94,6 @@ std::string ResultsTable(const std::vector<DeviceResult>& results) {
     table += '\n';
   }
   return table;
-}
-
-std::string DeviceJsonHead(const Endpoint& device, const std::optional<DeviceVersion>& version) {
-  std::string json = "{\"device\":" + JsonString(EndpointText(device));
-  json += ",\"version\":" + (version ? JsonString(VersionText(version)) : "null");
-  return json + ",\"kind\":" + (version ? std::to_string(version->kind) : "null");
-}
-
-std::string ResultsJson(const std::vector<DeviceResult>& results) {
-  std::string json = "{\"devices\":[";
-  for (std::size_t i = 0; i < results.size(); ++i) {
-    const DeviceResult& r = results[i];
-    if (i > 0) json += ',';
-    json += DeviceJsonHead(r.device, r.version);
-    json += ",\"result\":" + JsonString(r.status == 0 ? "ok" : "failed");
-    json += ",\"message\":" + JsonString(r.message);
-    char seconds[32];
-    std::snprintf(seconds, sizeof seconds, "%.1f", r.seconds);
-    json += ",\"seconds\":" + std::string(seconds);
-    json += ",\"requests\":" + std::to_string(r.requests);
-    json += ",\"resends\":" + std::to_string(r.resends) + "}";
-  }
-  return json + "]}\n";
 }
 
 }  // namespace orvel::cli

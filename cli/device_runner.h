@@ -41,11 +41,9 @@ std::vector<DeviceResult> RunOnDevices(
 // 0 when every device succeeded, else the highest status.
 int OverallStatus(const std::vector<DeviceResult>& results);
 
-std::string EndpointText(const Endpoint& device);  // "10.0.0.5:40000"
-// The start of a device's JSON object, shared by the results and the scan:
-// {"device":"10.0.0.5:40000","version":"1.11","kind":0   (version and kind null when unknown)
-std::string DeviceJsonHead(const Endpoint& device, const std::optional<DeviceVersion>& version);
+std::string EndpointText(const Endpoint& device);       // "10.0.0.5:40000"
+std::string VersionText(const DeviceVersion& version);  // "1.11"
 std::string ResultsTable(const std::vector<DeviceResult>& results);
-std::string ResultsJson(const std::vector<DeviceResult>& results);
+std::string ResultsJson(const std::vector<DeviceResult>& results);  // cli/json_output.cpp
 
 }  // namespace orvel::cli

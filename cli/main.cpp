@@ -525,15 +525,9 @@ int RunInterfaces(const Arguments& arguments) {
     std::fprintf(stderr, "orvelctl: the local interfaces cannot be told: %s\n", e.what());
     return 1;
   }
-  std::string text = arguments.json ? "{\"interfaces\":[" : "";
-  for (std::size_t i = 0; i < interfaces.size(); ++i) {
-    if (arguments.json) {
-      text += (i > 0 ? ",\"" : "\"") + orvel::FormatIPv4(interfaces[i]) + "\"";
-    } else {
-      text += orvel::FormatIPv4(interfaces[i]) + "\n";
-    }
-  }
-  if (arguments.json) text += "]}\n";
+  std::string text;
+  for (const std::uint32_t address : interfaces) text += orvel::FormatIPv4(address) + "\n";
+  if (arguments.json) text = orvel::cli::InterfacesJson(interfaces);
   std::fputs(text.c_str(), stdout);
   return 0;
 }

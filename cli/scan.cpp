@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "cli/device_runner.h"
-#include "cli/task_log.h"
 #include "platform/clock.h"
 
 namespace orvel::cli {
@@ -119,10 +118,7 @@ std::vector<FoundDevice> Scan(SharedSocket& socket, const std::vector<std::uint3
 
 std::string FoundVersionText(const FoundDevice& found) {
   if (!found.version) return "0.xx (no version answer)";
-  char text[32];
-  std::snprintf(text, sizeof text, "%d.%02d (kind %u)", found.version->Major(),
-                found.version->Minor(), unsigned{found.version->kind});
-  return text;
+  return VersionText(*found.version) + " (kind " + std::to_string(found.version->kind) + ")";
 }
 
 std::string ScanTable(const std::vector<FoundDevice>& found) {
@@ -136,20 +132,6 @@ std::string ScanTable(const std::vector<FoundDevice>& found) {
     table += line;
   }
   return table;
-}
-
-std::string ScanJson(const std::vector<FoundDevice>& found) {
-  std::string json = "{\"devices\":[";
-  for (std::size_t i = 0; i < found.size(); ++i) {
-    const FoundDevice& f = found[i];
-    if (i > 0) json += ',';
-    char rtt[32];
-    std::snprintf(rtt, sizeof rtt, "%.2f", f.rttMs);
-    json += DeviceJsonHead(f.device, f.version);
-    json += ",\"result\":\"ok\",\"message\":" + JsonString(f.version ? "" : "no version answer") +
-            ",\"rtt_ms\":" + rtt + "}";
-  }
-  return json + "]}\n";
 }
 
 }  // namespace orvel::cli

@@ -34,6 +34,9 @@ std::vector<FoundDevice> Scan(SharedSocket& socket, const std::vector<std::uint3
 // "1.11 (kind 0)" or "0.xx (no version answer)".
 std::string FoundVersionText(const FoundDevice& found);
 std::string ScanTable(const std::vector<FoundDevice>& found);
-std::string ScanJson(const std::vector<FoundDevice>& found);
+// As the results of a run (cli/device_runner.h), with "rtt_ms" after "message" for the figures.
+std::string ScanJson(const std::vector<FoundDevice>& found);  // cli/json_output.cpp
+// orvelctl interfaces --json: {"interfaces":["127.0.0.1","10.0.0.2"]}
+std::string InterfacesJson(const std::vector<std::uint32_t>& interfaces);  // cli/json_output.cpp
 
 }  // namespace orvel::cli

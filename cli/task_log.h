@@ -30,12 +30,8 @@ struct TaskLogEntry {
   std::string message;
 };
 
-// text as a JSON string, quotes included; bytes that are not UTF-8 (a file name may hold any)
-// become U+FFFD.
-std::string JsonString(const std::string& text);
-
 // The entry's JSON line, without the line end.
-std::string TaskLogLine(const TaskLogEntry& entry);
+std::string TaskLogLine(const TaskLogEntry& entry);  // cli/json_output.cpp
 // Appends the line and a line end to the file; false when that failed.
 bool AppendTaskLog(const std::wstring& path, const std::string& line);
 

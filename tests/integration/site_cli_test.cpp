@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -33,29 +35,37 @@ CommandResult Ctl(std::uint16_t port, const std::string& devices,
   return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
 }
 
-// The device's entry of the JSON results, from its name to the end of its object.
-std::string JsonEntry(const std::string& json, const std::string& address, std::uint16_t port) {
-  const std::string key = "{\"device\":\"" + address + ":" + std::to_string(port) + "\"";
-  const auto from = json.find(key);
-  if (from == std::string::npos) return "";
-  return json.substr(from, json.find('}', from) + 1 - from);
+// The objects of a JSON results document, by their "device" ("127.0.0.2:40000").
+std::map<std::string, nlohmann::json> JsonDevices(const std::string& json) {
+  std::map<std::string, nlohmann::json> devices;
+  const nlohmann::json document = nlohmann::json::parse(json);
+  for (const nlohmann::json& device : document.at("devices")) {
+    devices[device.at("device")] = device;
+  }
+  return devices;
+}
+
+std::string Key(const std::string& address, std::uint16_t port) {
+  return address + ":" + std::to_string(port);
 }
 
 // Each device's results: the silent one failed, every other ok.
 void ExpectOnlyTheSilentFailed(const CommandResult& result, std::uint16_t port) {
   EXPECT_EQ(result.exitCode, 1) << result.err;
-  EXPECT_EQ(result.out.rfind("{\"devices\":[", 0), 0u) << result.out;
+  auto devices = JsonDevices(result.out);
+  EXPECT_EQ(devices.size(), kGood.size() + 2) << result.out;
   std::vector<std::string> working = kGood;
   working.push_back(kLossy);
   for (const std::string& address : working) {
-    EXPECT_NE(JsonEntry(result.out, address, port).find("\"result\":\"ok\""), std::string::npos)
-        << address << "\n"
-        << result.out << result.err;
+    EXPECT_EQ(devices[Key(address, port)]["result"], "ok") << address << "\n"
+                                                           << result.out << result.err;
   }
-  const std::string silent = JsonEntry(result.out, kSilent, port);
-  EXPECT_NE(silent.find("\"version\":null,\"kind\":null,\"result\":\"failed\""), std::string::npos)
-      << result.out;
-  EXPECT_NE(silent.find("Нет ответа от прибора!"), std::string::npos) << silent;
+  nlohmann::json& silent = devices[Key(kSilent, port)];
+  EXPECT_TRUE(silent["version"].is_null()) << silent;
+  EXPECT_TRUE(silent["kind"].is_null()) << silent;
+  EXPECT_EQ(silent["result"], "failed") << silent;
+  EXPECT_NE(silent["message"].get<std::string>().find("Нет ответа от прибора!"), std::string::npos)
+      << silent;
   // The boxes on stderr name their device.
   EXPECT_NE(result.err.find(kSilent + ":" + std::to_string(port) + ": Ошибка обмена данными."),
             std::string::npos)
@@ -108,11 +118,11 @@ TEST(SiteCli, EightDevicesWithASilentAndALossyOneEndRightAndTheFailureIsNamed) {
   const CommandResult read =
       Ctl(port, all, {"--json", "read-config", "cfg-{device}.bin"}, folder.path());
   ExpectOnlyTheSilentFailed(read, port);
+  auto readDevices = JsonDevices(read.out);
   for (std::size_t i = 0; i < working.size(); ++i) {
     EXPECT_EQ(ReadBytes(folder.path() / ("cfg-" + working[i] + ".bin")), configurations[i])
         << working[i];
-    EXPECT_NE(JsonEntry(read.out, working[i], port).find("\"version\":\"1.11\""),
-              std::string::npos);
+    EXPECT_EQ(readDevices[Key(working[i], port)]["version"], "1.11") << read.out;
   }
   EXPECT_FALSE(fs::exists(folder.path() / ("cfg-" + kSilent + ".bin")));
 
@@ -166,11 +176,13 @@ TEST(SiteCli, DevicesFileAndTheRulesOfSeveralDevices) {
   const CommandResult version =
       ctl({"--devices", "site.txt", "-i", "127.0.0.1", "--json", "version"});
   EXPECT_EQ(version.exitCode, 0) << version.err;
+  auto versions = JsonDevices(version.out);
+  EXPECT_EQ(versions.size(), 3u) << version.out;
   for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
-    EXPECT_NE(JsonEntry(version.out, address, site.port())
-                  .find("\"version\":\"1.11\",\"kind\":0,\"result\":\"ok\""),
-              std::string::npos)
-        << version.out;
+    nlohmann::json& device = versions[Key(address, site.port())];
+    EXPECT_EQ(device["version"], "1.11") << version.out;
+    EXPECT_EQ(device["kind"], 0) << version.out;
+    EXPECT_EQ(device["result"], "ok") << version.out;
   }
   EXPECT_EQ(version.out.find("(kind"), std::string::npos) << version.out;
 
@@ -236,17 +248,17 @@ TEST(SiteCli, ScanFindsBothGenerationsOfAWholeNetwork) {
       ORVELCTL_PATH, {"-p", port, "-i", "127.0.0.1", "--json", "scan", "127.0.0.3-127.0.0.30"},
       folder.path(), std::chrono::seconds(30));
   EXPECT_EQ(json.exitCode, 0) << json.err;
-  EXPECT_NE(JsonEntry(json.out, "127.0.0.3", newer.port()).find("\"version\":\"1.11\",\"kind\":2"),
-            std::string::npos)
-      << json.out;
-  EXPECT_NE(
-      JsonEntry(json.out, "127.0.0.30", older.port())
-          .find(
-              "\"version\":null,\"kind\":null,\"result\":\"ok\",\"message\":\"no version answer\""),
-      std::string::npos)
-      << json.out;
-  EXPECT_EQ(JsonEntry(json.out, "127.0.0.2", newer.port()), "");
-  EXPECT_EQ(JsonEntry(json.out, "127.0.0.31", newer.port()), "");
+  auto scanned = JsonDevices(json.out);
+  EXPECT_EQ(scanned[Key("127.0.0.3", newer.port())]["version"], "1.11") << json.out;
+  EXPECT_EQ(scanned[Key("127.0.0.3", newer.port())]["kind"], 2) << json.out;
+  nlohmann::json& old = scanned[Key("127.0.0.30", older.port())];
+  EXPECT_TRUE(old["version"].is_null()) << json.out;
+  EXPECT_TRUE(old["kind"].is_null()) << json.out;
+  EXPECT_EQ(old["result"], "ok") << json.out;
+  EXPECT_EQ(old["message"], "no version answer") << json.out;
+  EXPECT_TRUE(old["rtt_ms"].is_number()) << json.out;
+  EXPECT_EQ(scanned.count(Key("127.0.0.2", newer.port())), 0u) << json.out;
+  EXPECT_EQ(scanned.count(Key("127.0.0.31", newer.port())), 0u) << json.out;
 }
 
 }  // namespace

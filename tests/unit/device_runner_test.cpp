@@ -2,13 +2,16 @@
 // results as a table, as JSON and as live lines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <thread>
 
 #include "cli/device_runner.h"
 #include "cli/status_board.h"
+#include "cli/task_log.h"
 #include "support/scripted_clock.h"
 
 namespace {
@@ -84,6 +87,30 @@ TEST(DeviceRunner, ResultsAsATableAndAsOneJsonDocument) {
             "\"message\":\"Ошибка обмена данными.: Нет ответа \\\"от\\\"\\nприбора\\\\\","
             "\"seconds\":40.0,\"requests\":27,\"resends\":26}]}\n");
   EXPECT_EQ(orvel::cli::ResultsJson({}), "{\"devices\":[]}\n");
+}
+
+// A box may quote a file name with any bytes: every document stays one line of valid UTF-8 JSON,
+// control characters escaped (\u001b in lower case), bytes that are no UTF-8 read as U+FFFD.
+TEST(DeviceRunner, EveryJsonDocumentEscapesWhatATextHolds) {
+  const std::string text = "cfg\x1b[2J\t\"\\\xff\xe2\x82\n.bin";
+  const std::string read = "cfg\x1b[2J\t\"\\\uFFFD\uFFFD\n.bin";
+  std::vector<DeviceResult> results = TwoResults();
+  results[1].message = text;
+  orvel::cli::TaskLogEntry entry;
+  entry.file = text;
+  entry.message = text;
+  for (const std::string& document :
+       {orvel::cli::ResultsJson(results), orvel::cli::TaskLogLine(entry) + "\n"}) {
+    SCOPED_TRACE(document);
+    EXPECT_EQ(
+        std::count_if(document.begin(), document.end(), [](char c) { return c >= 0 && c < 0x20; }),
+        1);  // the line end
+    EXPECT_NE(document.find("cfg\\u001b[2J\\t\\\"\\\\\xEF\xBF\xBD"), std::string::npos);
+    const auto json = nlohmann::json::parse(document);
+    const auto& object = json.contains("devices") ? json["devices"][1] : json;
+    EXPECT_EQ(object["message"], read);
+    EXPECT_EQ(object.value("file", read), read);
+  }
 }
 
 TEST(StatusBoard, LiveLinesShowTheRunningDevicesAndCountTheRest) {
