@@ -1,10 +1,8 @@
 #pragma once
-// orvelctl's commands. main.cpp parses the options, prepares the session and the console desktop,
-// and calls one of these; each returns the process exit status (0 success, 1 the task failed,
-// 2 bad usage).
-
-#include <optional>
-#include <string>
+// orvelctl's commands. The command line is read and the session, the console desktop and the
+// command's file (the desktop's file choice) are prepared before one of these is called; each
+// returns the process exit status (0 success, 1 the task failed). What escapes a command is shown
+// as a failed thread by the caller.
 
 #include "cli/console_desktop.h"
 #include "session/device_session.h"
@@ -14,13 +12,8 @@ namespace orvel::cli {
 struct CliContext {
   CDeviceSession& session;
   ConsoleDesktop& desktop;
-  std::optional<std::wstring> file;  // the command's file argument, when it takes one
-  bool printResult = true;           // false: the result goes only to the results table
+  bool printResult = true;  // false: the result goes only to the results table
 };
-
-// Hands the command's file argument to the desktop's file choice; false (after saying so on
-// stderr) when the command was given none.
-bool TakeFile(CliContext& context, const char* command);
 
 int CmdVersion(CliContext& context);
 int CmdRestart(CliContext& context);

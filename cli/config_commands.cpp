@@ -4,13 +4,9 @@
 
 namespace orvel::cli {
 
-int CmdReadConfig(CliContext& context) {
-  if (!TakeFile(context, "read-config")) return 2;
-  return context.session.ReadConfiguration() ? 0 : 1;
-}
+int CmdReadConfig(CliContext& context) { return context.session.ReadConfiguration() ? 0 : 1; }
 
 int CmdWriteConfig(CliContext& context) {
-  if (!TakeFile(context, "write-config")) return 2;
   const bool written = context.session.WriteConfiguration();
   // As in the dialog, the restart request follows whatever the write gave; its answer is not
   // looked at, but a link that cannot be opened is shown as the dialog's thread would show it.

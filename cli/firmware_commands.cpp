@@ -4,13 +4,9 @@
 
 namespace orvel::cli {
 
-int CmdWriteProgram(CliContext& context) {
-  if (!TakeFile(context, "write-program")) return 2;
-  return context.session.WriteProgram() ? 0 : 1;
-}
+int CmdWriteProgram(CliContext& context) { return context.session.WriteProgram() ? 0 : 1; }
 
 int CmdUpdate(CliContext& context) {
-  if (!TakeFile(context, "update")) return 2;
   // The update shows its own boxes only for CMBoxExeption; what else escapes is shown as the
   // dialog's update thread would show it.
   try {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,105 @@ TEST(CliBasics, BadUsageExitsTwoWithoutTouchingTheDevice) {
   }
   ASSERT_EQ(sim.Stop(), 0);
   EXPECT_TRUE(sim.RequestLog().empty());
+}
+
+// Every option's bad value is bad usage that names the option; numbers are decimal whatever their
+// form ("040000" is never octal), before or after the command, as --name=value too.
+TEST(CliBasics, EachOptionsBadValueNamesTheOption) {
+  SimProcess sim({"--version-number", "111"});
+  TempFolder empty;
+  const std::string port = std::to_string(sim.port());
+  const std::vector<std::vector<std::string>> bad = {
+      {"-d", "127.0.0.256"},
+      {"--device", ""},
+      {"--devices", ""},
+      {"--devices=missing"},
+      {"-p", "0"},
+      {"--port", "70000"},
+      {"-p", "0x10"},
+      {"-p", " 5"},
+      {"-p", "+5"},
+      {"-i", "127.0.0"},
+      {"--interface", "any"},
+      {"--jobs", "0"},
+      {"--jobs", "257"},
+      {"--retries", "many"},
+      {"--retries", "1000001"},
+      {"--restart-wait", "-1"},
+      {"--restart-wait", "3601"},
+      {"--log", ""},
+      {"--verify=maybe"},
+      {"--frobnicate"},
+      {"--port"},
+  };
+  for (const auto& option : bad) {
+    std::vector<std::string> args = {"-d", SimProcess::kAddress,     "-p",     port,
+                                     "-i", SimProcess::kToolAddress, "version"};
+    args.insert(args.end(), option.begin(), option.end());
+    const std::string name = option[0].substr(0, option[0].find('='));
+    SCOPED_TRACE(option[0] + " " + (option.size() > 1 ? option[1] : ""));
+    const auto result = Ctl(args, empty.path());
+    EXPECT_EQ(result.exitCode, 2) << result.err;
+    EXPECT_NE(result.err.find(name == "-d"   ? "--device"
+                              : name == "-p" ? "--port"
+                              : name == "-i" ? "--interface"
+                                             : name),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+  ASSERT_EQ(sim.Stop(), 0);
+  EXPECT_TRUE(sim.RequestLog().empty());
+
+  SimProcess device({"--version-number", "111"});
+  const std::string zeros = "00" + std::to_string(device.port());
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"-d", SimProcess::kAddress, "-p", zeros, "-i", SimProcess::kToolAddress, "version"},
+           {"version", "--jobs=016", "--port=" + zeros,
+            "--device=" + std::string(SimProcess::kAddress), "--interface",
+            SimProcess::kToolAddress, "--restart-wait", "0029"}}) {
+    const auto result = Ctl(args, empty.path());
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out, "1.11 (kind 0)\n");
+  }
+}
+
+// The help of orvelctl and of each command: at most 80 columns, each command's own usage line and
+// the options that serve it.
+TEST(CliBasics, HelpOfTheToolAndOfEachCommandFitsEightyColumns) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string usage;
+    std::vector<std::string> listed, unlisted;
+  };
+  const Case cases[] = {
+      {{"--help"},
+       "usage: orvelctl [options] <command> [file]",
+       {"scan <addresses>", "--verify"},
+       {}},
+      {{"update", "--help"},
+       "usage: orvelctl [options] update <in.update>",
+       {"--verify", "--fresh-backup", "--restart-wait S", "--log FILE"},
+       {"scan"}},
+      {{"-p", "1", "scan", "-h"},
+       "usage: orvelctl [options] scan <addresses>",
+       {"-p, --port N", "-i, --interface A.B.C.D", "--json", "--trace"},
+       {"--verify", "--device", "--log", "--jobs"}},
+      {{"read-config", "--help"},
+       "usage: orvelctl [options] read-config <out.bin>",
+       {"--device LIST", "--log FILE"},
+       {"--verify", "--fresh-backup", "--retries"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.usage);
+    const auto result = Ctl(c.args);
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(result.out.rfind(c.usage + "\n", 0), 0u) << result.out;
+    for (const std::string& text : c.listed) EXPECT_NE(result.out.find(text), std::string::npos);
+    for (const std::string& text : c.unlisted) EXPECT_EQ(result.out.find(text), std::string::npos);
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+  }
 }
 
 TEST(CliBasics, HelpAndOwnVersion) {

@@ -1,0 +1,45 @@
+#pragma once
+// orvelctl's command line: a command, its own options, and the options every command shares, which
+// go before or after it. After the options, what they leave open comes from Settings.ini, and the
+// rules of a run over several devices are settled, all before anything is sent.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "common/address_list.h"
+
+namespace orvel::cli {
+
+constexpr const char* kToolVersion = "1.0.0";
+
+struct Command {
+  const char* name;
+  const char* argument;  // its one argument as the help shows it ("<out.bin>"); null: none
+  const char* description;
+  int (*run)(CliContext&);  // null: a command that serves no device of its own
+};
+
+struct Arguments {
+  std::vector<DeviceEntry> devices;  // from -d and --devices in their order; for scan its list
+  std::optional<std::uint16_t> port;
+  unsigned jobs = 16;
+  bool json = false;
+  std::uint32_t interfaceAddress = 0;
+  std::optional<unsigned> retries;
+  unsigned restartWait = 29;
+  bool freshBackup = false;
+  bool verify = false;
+  bool trace = false;
+  std::optional<std::string> log;
+  const Command* command = nullptr;
+  std::optional<std::string> file;  // the command's argument
+};
+
+// Reads the command line into arguments. Nothing when the run goes on; else the exit status, with
+// the help, the version or the usage error (on stderr, escaped) already written.
+std::optional<int> ReadCommandLine(int argc, const char* const* argv, Arguments& arguments);
+
+}  // namespace orvel::cli
