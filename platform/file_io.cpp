@@ -399,6 +399,20 @@ WriteStatus WriteFileAtomically(const std::wstring& target, const std::uint8_t* 
 
 unsigned long CreateFolder(const std::wstring& path) { return MakeFolder(NativePath(path)); }
 
+unsigned long CreateFolders(const std::wstring& path) {
+  const PathString native = NativePath(path);
+  // Each folder on the way, from the first below the root to the last. Only the last one's error
+  // counts: one on the way may exist without our being allowed to look at it (a share's name, a
+  // drive), and whatever is truly missing shows in the last.
+  unsigned long error = 0;
+  for (std::size_t end = 1; end <= native.size(); ++end) {
+    if (end < native.size() && !IsSeparator(native[end])) continue;
+    if (IsSeparator(native[end - 1])) continue;
+    error = MakeFolder(native.substr(0, end));
+  }
+  return error;
+}
+
 std::optional<std::time_t> ModifiedAt(const std::wstring& path) {
   return ModificationTime(NativePath(path));
 }

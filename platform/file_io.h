@@ -107,6 +107,9 @@ inline constexpr wchar_t kFolderSeparator = L'/';
 
 // Creates a folder: 0 when it was created or was there already, else the system's error code.
 unsigned long CreateFolder(const std::wstring& path);
+// Creates a folder and every folder on its way that is missing: 0 when they are all there
+// afterwards, else the system's error code of the first that could not be created.
+unsigned long CreateFolders(const std::wstring& path);
 // The file's modification time; nothing when there is no file.
 std::optional<std::time_t> ModifiedAt(const std::wstring& path);
 // Removes a file, if there is one.
