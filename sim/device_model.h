@@ -85,6 +85,10 @@ class DeviceModel {
     return image.size() == m_config.size();
   }
 
+  // After a restart that follows a program write the device answers the version request with
+  // number (its new firmware answers it).
+  void SetVersionAfterUpdate(std::uint8_t number) { m_versionAfterUpdate = number; }
+
   // From now on a write over this address stores another byte there than it was given, and says
   // nothing of it.
   void CorruptAt(std::uint32_t address) { m_corruptAddress = address; }
@@ -167,6 +171,8 @@ class DeviceModel {
                    [&](std::size_t offset, std::uint8_t* cells, std::size_t count) {
                      if (cells) {
                        std::copy_n(data + offset, count, cells);
+                       const std::uint64_t at = std::uint64_t{reply.address} + offset;
+                       m_programWritten |= at >= kProgramBase && at < kProgramBase + kProgramSize;
                      } else {
                        stray = true;
                        m_strayBytes += count;
@@ -183,6 +189,7 @@ class DeviceModel {
         break;
       }
       case ServiceCommand::ProgramStart:
+        m_programWritten = true;
         if (reply.length >= 1) {
           m_programStart = data[0];
           static constexpr char kHex[] = "0123456789ABCDEF";
@@ -223,6 +230,12 @@ class DeviceModel {
       case ServiceCommand::Restart:
         reply.answer = Bytes{'O', 'K'};
         reply.restart = true;
+        if (m_programWritten && m_versionAfterUpdate) {
+          // It comes back with the firmware it was given, which answers the version request.
+          SetVersion(m_settings.versionKind, *m_versionAfterUpdate);
+          m_settings.answerVersion = true;
+        }
+        m_programWritten = false;
         break;
       case ServiceCommand::Version:
         if (m_settings.answerVersion) {
@@ -306,6 +319,8 @@ class DeviceModel {
   std::optional<std::uint8_t> m_programStart;
   std::optional<std::uint32_t> m_corruptAddress;
   std::size_t m_strayBytes = 0;
+  bool m_programWritten = false;  // since the last restart
+  std::optional<std::uint8_t> m_versionAfterUpdate;
 };
 
 }  // namespace orvel::sim

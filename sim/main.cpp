@@ -457,6 +457,7 @@ int Serve(const Options& options) {
     SiteDevice& device =
         *devices.emplace_back(std::make_unique<SiteDevice>(sockets, options, index));
     if (options.faults.corruptAddress) device.model.CorruptAt(*options.faults.corruptAddress);
+    if (options.versionAfterUpdate) device.model.SetVersionAfterUpdate(*options.versionAfterUpdate);
     if (config && !device.model.LoadConfig(*config) && index == 0) {
       std::fprintf(stderr, "orvel-sim: %s holds %zu bytes, the configuration area %zu\n",
                    options.configFile->c_str(), config->size(), device.model.Config().size());

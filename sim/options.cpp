@@ -46,6 +46,9 @@ const char* Usage() {
          "                       major 0 gives a configuration area of 44660 bytes, else 44916\n"
          "  --version-kind K     the kind byte of that answer (default 0)\n"
          "  --no-version-answer  keep quiet on Version\n"
+         "  --version-after-update N  after a Restart that follows a program write, answer\n"
+         "                       Version with N (its new firmware; answered even with\n"
+         "                       --no-version-answer)\n"
          "  --config FILE        initial configuration area (default: a pattern)\n"
          "  --restart-silence S  seconds of silence after answering Restart (default 0)\n"
          "faults, each a probability 0..1 per answer (default 0), drawn from --seed N (the first\n"
@@ -117,6 +120,9 @@ std::optional<Options> ParseOptions(int argc, char** argv, std::string& error) {
     } else if (name == "--version-number") {
       ok = ParseUnsigned(value, 255, number);
       options.device.versionNumber = static_cast<std::uint8_t>(number);
+    } else if (name == "--version-after-update") {
+      ok = ParseUnsigned(value, 255, number);
+      options.versionAfterUpdate = static_cast<std::uint8_t>(number);
     } else if (name == "--version-kind") {
       ok = ParseUnsigned(value, 255, number);
       options.device.versionKind = static_cast<std::uint8_t>(number);

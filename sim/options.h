@@ -42,6 +42,7 @@ struct Options {
   std::uint16_t port = 0;
   std::string stateDir;
   DeviceSettings device;
+  std::optional<std::uint8_t> versionAfterUpdate;  // see DeviceModel::SetVersionAfterUpdate
   std::optional<std::string> configFile;
   double restartSilenceS = 0;
   Faults faults;

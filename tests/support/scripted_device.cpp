@@ -29,7 +29,7 @@ std::vector<std::uint8_t> ScriptedDevice::Bytes(std::uint32_t address, std::size
 }
 
 void ScriptedDevice::OnRequest(const ScriptedLink::Request& request, ScriptedLink& link) {
-  if (request.timeMs < m_silentUntilMs) return;
+  if (request.timeMs >= m_silentFromMs && request.timeMs < m_silentUntilMs) return;
   if (silent && silent(request)) return;
 
   Sync();
@@ -37,7 +37,12 @@ void ScriptedDevice::OnRequest(const ScriptedLink::Request& request, ScriptedLin
   if (!reply.wellFormed) return;
   Record(request, reply);
   if (reply.answer) link.Answer(*reply.answer, answerDelay ? answerDelay(request) : answerDelayMs);
-  if (reply.restart) m_silentUntilMs = request.timeMs + restartSilenceMs;
+  if (reply.restart) {
+    m_silentFromMs = request.timeMs + restartDownAfterMs;
+    m_silentUntilMs = m_silentFromMs + restartSilenceMs;
+    if (versionAfterUpdate && m_programWritten) version.number = *versionAfterUpdate;
+    m_programWritten = false;
+  }
 }
 
 void ScriptedDevice::Record(const ScriptedLink::Request& request, const sim::Reply& reply) {
@@ -47,6 +52,7 @@ void ScriptedDevice::Record(const ScriptedLink::Request& request, const sim::Rep
       break;
     case ServiceCommand::ProgramStart:
       programStarts.push_back(request.Data());
+      m_programWritten = true;
       break;
     case ServiceCommand::PartDescriptor: {
       const std::vector<std::uint8_t> data = request.Data();

@@ -15,8 +15,10 @@
 // program area and the checksum word; elsewhere a Read gives zeros and a Write is dropped
 // (StrayBytes). Answers go out from the device's address and port answerDelayMs (or answerDelay of
 // the request) after the request.
-// After a Restart's "OK" the device is silent for restartSilenceMs of virtual time. A request for
-// which `silent` returns true goes unanswered (and is not acted on).
+// After a Restart's "OK" the device is silent for restartSilenceMs of virtual time (beginning
+// restartDownAfterMs later), and comes back with versionAfterUpdate when one is set and a program
+// was written before. A request for which `silent` returns true goes unanswered (and is not acted
+// on).
 
 #include <cstdint>
 #include <functional>
@@ -44,6 +46,10 @@ class ScriptedDevice {
   // When set, the delay of each answer (answerDelayMs is then not used).
   std::function<unsigned(const ScriptedLink::Request&)> answerDelay;
   std::int64_t restartSilenceMs = 0;
+  // The device still answers for this long after a Restart's "OK" before its silence begins.
+  std::int64_t restartDownAfterMs = 0;
+  // After a Restart that follows a ProgramStart the device answers the version with this number.
+  std::optional<std::uint8_t> versionAfterUpdate;
   std::function<bool(const ScriptedLink::Request&)> silent;
   // A Write over this address stores the complement of the byte it was given there, and still
   // answers "OK".
@@ -69,7 +75,9 @@ class ScriptedDevice {
   void Record(const ScriptedLink::Request& request, const sim::Reply& reply);
 
   sim::DeviceModel m_model;
+  std::int64_t m_silentFromMs = -1;
   std::int64_t m_silentUntilMs = -1;
+  bool m_programWritten = false;
 };
 
 }  // namespace orvel::test

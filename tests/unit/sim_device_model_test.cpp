@@ -141,5 +141,20 @@ TEST(SimDeviceModel, VersionRestartAndProgramStart) {
   EXPECT_EQ(device.LastProgramStart(), 0x5A);
 }
 
+// --version-after-update: only a restart that follows a program write brings the new version, and
+// the new firmware answers the version request even where the old one kept quiet.
+TEST(SimDeviceModel, NewVersionOnlyAfterAProgramWriteAndARestart) {
+  DeviceModel device({0, 5, false});
+  device.SetVersionAfterUpdate(112);
+  const auto version = [&] { return Send(device, Request(ServiceCommand::Version, 0, 0)).answer; };
+  Send(device, Request(ServiceCommand::Restart, 0, 0));
+  EXPECT_FALSE(version().has_value());
+  Send(device, Request(ServiceCommand::Write, 4, kProgramBase + 16, {1, 2, 3, 4}));
+  EXPECT_FALSE(version().has_value());
+  Send(device, Request(ServiceCommand::Restart, 0, 0));
+  EXPECT_EQ(*version(), (Bytes{0, 112}));
+  EXPECT_EQ(device.Config().size(), kConfigSizeNew);
+}
+
 }  // namespace
 }  // namespace orvel::sim
