@@ -91,6 +91,12 @@ void TraceWriter::Received(std::uint32_t address, std::uint16_t port, const std:
   Write(record);
 }
 
+void TraceWriter::Note(std::uint32_t address, std::uint16_t port, const std::string& text) {
+  std::fprintf(m_out, "%8lld ms == %s:%u %s\n", static_cast<long long>(m_clock.NowMs() - m_startMs),
+               orvel::FormatIPv4(address).c_str(), unsigned{port}, text.c_str());
+  std::fflush(m_out);
+}
+
 void TraceWriter::Write(TraceRecord& record) {
   record.ms = m_clock.NowMs() - m_startMs;
   record.command = m_command;

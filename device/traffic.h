@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace orvel {
 
@@ -29,6 +30,9 @@ class ITrafficObserver {
   // A datagram of size bytes received from address:port; data holds its first `shown` bytes.
   virtual void Received(std::uint32_t address, std::uint16_t port, const std::uint8_t* data,
                         std::size_t shown, std::size_t size, DatagramFate fate) = 0;
+  // What the task made of the traffic with address:port, in words (how a wait ended).
+  virtual void Note(std::uint32_t /*address*/, std::uint16_t /*port*/,
+                    const std::string& /*text*/) {}
 };
 
 }  // namespace orvel

@@ -41,6 +41,10 @@ void CDeviceSession::ReportAnswer(const std::uint8_t* data, std::size_t shown, u
   if (m_observer) m_observer->Received(m_deviceAddress, m_port, data, shown, size, fate);
 }
 
+void CDeviceSession::ReportNote(const std::string& text) {
+  if (m_observer) m_observer->Note(m_deviceAddress, m_port, text);
+}
+
 CDeviceSession::Lease CDeviceSession::GetLink() {
   return m_link.Acquire(m_deviceAddress, m_port, m_localAddress);
 }

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "protocol/memory_map.h"
 #include "protocol/packets.h"
+#include "protocol/restart_poll.h"
 #include "protocol/transfer_pacing.h"
 #include "session/task_progress.h"
 
@@ -39,7 +40,15 @@ struct TaskStats {
   unsigned long requests = 0;                  // requests sent (a resent one counts once here)
   unsigned long resends = 0;                   // sends of a request after its first
   std::uint64_t bytes = 0;                     // data bytes of the answered reads and writes
-  std::optional<DeviceVersion> deviceVersion;  // the device's last answer to the version query
+  std::optional<DeviceVersion> deviceVersion;  // the device's answer to the version query
+  // The update found the device at the package's version already and wrote nothing
+  // (--skip-current).
+  bool current = false;
+  // The update asked the version again after the parts; the answer, nothing when it gave none.
+  bool versionAfterAsked = false;
+  std::optional<DeviceVersion> versionAfter;
+  // The read-back of what the task wrote failed: nothing may restart the device now.
+  bool verifyFailed = false;
 };
 
 // How region reads and writes and the program transfer pace their Read and Write requests (see
@@ -66,6 +75,19 @@ enum class KeptBackupPolicy {
   Ask,        // ask the user (the dialog)
   UseKept,    // write the kept configuration back, and say so (orvelctl)
   ReadFresh,  // read the device again; the kept backup stays beside the new one
+};
+
+// What orvelctl adds to the update; the dialog leaves every one of them off.
+struct UpdateChoices {
+  bool skipCurrent = false;      // a device already at the package's version is left alone
+  bool noDowngrade = false;      // a package older than the device's firmware is refused
+  bool askVersionAfter = false;  // the version is asked again after the parts
+  bool checkVersion = false;     // ... and another one than the package's fails the update
+  // The wait after the restart ends as soon as the device is seen back (see WaitAfterRestart).
+  bool restartPoll = false;
+  // The user's state folder, where the record of an unfinished update of each device is kept
+  // (firmware/backup_store.h); empty: the marker in the Temp folder, as the dialog keeps it.
+  std::wstring stateFolder;
 };
 
 class CDeviceSession {
@@ -147,6 +169,13 @@ class CDeviceSession {
   // Reads back the image at programBase and its checksum word.
   void VerifyProgram(const Bytes& image, const bool& suppressProgress);
   bool UpdateDevice();
+  // The wait after a restart request, m_restartWaitSteps seconds at most, one progress step a
+  // second. With m_update.restartPoll and an acknowledged restart the device is asked every
+  // 0.5 s (probe) and the wait ends once it answers after having gone silent; true then.
+  bool WaitAfterRestart(bool acknowledged, orvel::restart::Probe probe);
+  // Asks the version after the update's parts into m_stats.versionAfter; with
+  // m_update.checkVersion another version than the package's throws.
+  void CheckVersionAfter(const DeviceVersion& package);
   int SendUpdatePart(const Bytes& part, const std::uint32_t& offset, std::uint32_t partNumber);
 
   // The file the user chose for this task; none ends the task with cancelledText as a warning box.
@@ -183,6 +212,10 @@ class CDeviceSession {
   // Read back what the writing tasks wrote, before any restart (orvelctl --verify).
   bool m_verify = false;
   TransferSettings m_transfer;
+  // write-config writes a configuration file longer than the device's configuration area
+  // (orvelctl --force); otherwise such a file is refused before anything is written.
+  bool m_forceConfiguration = false;
+  UpdateChoices m_update;
   TaskStats m_stats;
 
   // The device's round trip as this task's transfers measured it.
@@ -196,6 +229,8 @@ class CDeviceSession {
   // Reports a datagram from the device and what became of it.
   void ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
                     orvel::DatagramFate fate);
+  // Reports what the task made of the traffic, for the trace.
+  void ReportNote(const std::string& text);
 
   orvel::LeasedLink m_link;
   orvel::ITrafficObserver* m_observer = nullptr;
