@@ -8,7 +8,10 @@ int CmdReadConfig(CliContext& context) { return context.session.ReadConfiguratio
 
 int CmdWriteConfig(CliContext& context) {
   const bool written = context.session.WriteConfiguration();
-  // As in the dialog, the restart request follows whatever the write gave; its answer is not
+  // A read-back that failed leaves the device with a configuration nobody knows: a restart into
+  // it could keep the device from answering again.
+  if (context.session.m_stats.verifyFailed) return 1;
+  // As in the dialog, the restart request follows whatever else the write gave; its answer is not
   // looked at, but a link that cannot be opened is shown as the dialog's thread would show it.
   bool restartRan = true;
   try {

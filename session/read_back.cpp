@@ -35,9 +35,13 @@ void CDeviceSession::WriteThenVerify(const std::function<void()>& write,
     write();
   }
   if (!m_verify) return;
-  {
+  try {
     ProgressShare share(m_progress, 50, 100);
     verify();
+  } catch (...) {
+    // A difference, or a device that stopped answering: what it holds is unknown.
+    m_stats.verifyFailed = true;
+    throw;
   }
   m_progress.SetPos(100);
 }

@@ -1,8 +1,10 @@
 // The write-configuration task, and the file and folder helpers that the device update shares.
+#include <cwchar>
 #include <string>
 
 #include "platform/file_io.h"
 #include "protocol/configuration_image.h"
+#include "protocol/memory_map.h"
 #include "session/device_session.h"
 
 namespace {
@@ -17,6 +19,21 @@ bool NeedsConversion(const CDeviceSession::Bytes& image, const DeviceVersion& ve
 
 CMBoxExeption WrongSize() {
   return CMBoxExeption(L"Размер файла конфигурации не верен.", L"Ошибка.", mbox::kIconError);
+}
+
+// A file longer than the device's configuration area would be written past its end, into memory
+// that is not the configuration's.
+CMBoxExeption LongerThanTheArea(std::size_t fileSize, const DeviceVersion& version) {
+  const bool answered = version.kind != 0 || version.number != 0;
+  wchar_t versionText[16];
+  std::swprintf(versionText, 16, L"%d.%02d", version.Major(), version.Minor());
+  return CMBoxExeption(L"Размер файла конфигурации " + std::to_wstring(fileSize) +
+                           L" байт больше области конфигурации прибора " +
+                           (answered ? L"версии " + std::wstring(versionText)
+                                     : std::wstring(L"0.xx (нет ответа на запрос версии)")) +
+                           L" (" + std::to_wstring(orvel::memory::ConfigSizeFor(version)) +
+                           L" байт). Конфигурация не записана.",
+                       L"Ошибка.", mbox::kIconError);
 }
 
 }  // namespace
@@ -34,6 +51,9 @@ bool CDeviceSession::WriteConfiguration() {
     DeviceVersion version;
     QueryVersion(version);
     if (!fits) throw WrongSize();
+    if (image.size() > orvel::memory::ConfigSizeFor(version) && !m_forceConfiguration) {
+      throw LongerThanTheArea(image.size(), version);
+    }
     if (NeedsConversion(image, version)) {
       Bytes converted;
       ConvertConfiguration(image, converted);

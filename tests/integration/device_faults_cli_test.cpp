@@ -243,7 +243,8 @@ TEST(VerifyCli, ReadBackCatchesAWrongByteBeforeTheRestart) {
     EXPECT_NE(result.err.find(std::string("Ошибка проверки записи.: ")), std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find(c.failure), std::string::npos) << result.err;
-    if (std::string(c.command) == "update") {
+    // What the device holds is not what it was given: it must not restart into it.
+    if (std::string(c.command) != "write-program") {
       for (const std::string& line : sim.RequestLog()) {
         EXPECT_EQ(line.find(" 0C "), std::string::npos) << "restarted: " << line;
       }
