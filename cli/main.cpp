@@ -30,6 +30,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
+#include "platform/user_folders.h"
 #include "platform/utf8.h"
 
 namespace {
@@ -98,6 +99,8 @@ struct RunShared {
   orvel::IClock& clock;
   std::int64_t startMs = 0;
   std::mutex logMutex;
+  // Where the records of unfinished updates are kept (empty: in the Temp folder, as the dialog).
+  std::wstring stateFolder;
 };
 
 // A device's boxes and progress, as lines of the board. Called on the device's own thread, which
@@ -145,6 +148,11 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   session.m_keptBackup =
       arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
   session.m_verify = arguments.verify;
+  // The update asks the version again after its parts, waits after the restart only until the
+  // device is back, and keeps its record where a run from any folder finds it.
+  session.m_update.askVersionAfter = true;
+  session.m_update.restartPoll = true;
+  session.m_update.stateFolder = shared.stateFolder;
   if (several) {
     const std::string folder = orvel::FormatIPv4(device.address);
     session.m_deviceFolder.assign(folder.begin(), folder.end());
@@ -252,7 +260,13 @@ int Run(const Arguments& arguments) {
     std::optional<orvel::cli::TraceWriter> strangers;
     if (arguments.trace) strangers.emplace(stderr, clock, startMs);
     orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
-    RunShared shared{sockets, board, live, clock, startMs, {}};
+    RunShared shared{sockets,
+                     board,
+                     live,
+                     clock,
+                     startMs,
+                     {},
+                     orvel::UserStateFolder(L"orvelctl", L"OrvelTools").value_or(L"")};
     results = orvel::cli::RunOnDevices(devices, arguments.jobs, clock,
                                        [&](const orvel::Endpoint& device, std::size_t line) {
                                          return RunDevice(arguments, shared, device, line);

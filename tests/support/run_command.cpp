@@ -8,6 +8,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace orvel::test {
 namespace {
@@ -41,8 +43,8 @@ bool MakePipe(Fd& readEnd, Fd& writeEnd) {
 }  // namespace
 
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
-                         const std::filesystem::path& workDir,
-                         std::chrono::milliseconds timeLimit) {
+                         const std::filesystem::path& workDir, std::chrono::milliseconds timeLimit,
+                         const std::vector<std::string>& environment) {
   using Clock = std::chrono::steady_clock;
   CommandResult result;
   const auto start = Clock::now();
@@ -55,6 +57,21 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
   for (auto& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
   const std::string dir = workDir.string();
+  // The inherited environment; an entry put later replaces one of the same name.
+  std::vector<std::string> envStrings;
+  for (char** entry = environ; *entry; ++entry) envStrings.emplace_back(*entry);
+  const auto put = [&envStrings](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(envStrings,
+                  [&](const std::string& old) { return old.compare(0, name.size(), name) == 0; });
+    envStrings.push_back(entry);
+  };
+  put("XDG_STATE_HOME=" +
+      (std::filesystem::absolute(workDir.empty() ? "." : workDir) / ".orvel-state").string());
+  for (const std::string& entry : environment) put(entry);
+  std::vector<char*> envp;
+  for (auto& entry : envStrings) envp.push_back(entry.data());
+  envp.push_back(nullptr);
 
   Fd outRead, outWrite, errRead, errWrite;
   if (!MakePipe(outRead, outWrite) || !MakePipe(errRead, errWrite)) {
@@ -75,7 +92,7 @@ CommandResult RunCommand(const std::string& program, const std::vector<std::stri
         ::dup2(errWrite.Get(), 2) < 0)
       ::_exit(126);
     if (!dir.empty() && ::chdir(dir.c_str()) != 0) ::_exit(126);
-    ::execv(program.c_str(), argv.data());
+    ::execve(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   outWrite.Reset();

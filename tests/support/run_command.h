@@ -7,7 +7,10 @@
 //   EXPECT_EQ(result.exitCode, 0) << result.err;
 //
 // The program's standard input is /dev/null (so it sees no terminal), its standard output and error
-// are captured whole. POSIX only (the tests run natively).
+// are captured whole. It keeps its state (orvelctl's records of unfinished updates) in
+// <workDir>/.orvel-state, never in the user's own folders: XDG_STATE_HOME is set so, unless the
+// caller's environment entries ("NAME=value", put over the inherited ones) say otherwise. POSIX
+// only (the tests run natively).
 
 #include <chrono>
 #include <filesystem>
@@ -31,6 +34,7 @@ struct CommandResult {
 // with SIGKILL and timedOut is set.
 CommandResult RunCommand(const std::string& program, const std::vector<std::string>& args,
                          const std::filesystem::path& workDir = {},
-                         std::chrono::milliseconds timeLimit = std::chrono::seconds(60));
+                         std::chrono::milliseconds timeLimit = std::chrono::seconds(60),
+                         const std::vector<std::string>& environment = {});
 
 }  // namespace orvel::test

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "session/device_session.h"
@@ -552,6 +553,241 @@ TEST_F(KeptBackups, PolicyAndDeviceDecideWhetherTheKeptBackupIsUsed) {
     }
     EXPECT_TRUE(kept);
     EXPECT_FALSE(std::filesystem::exists(Marker()));
+  }
+}
+
+// What orvelctl adds to the update: the plan from the device's version, the version after, and the
+// record of an unfinished update in the user's state folder instead of the current folder.
+class RolloutUpdate : public UpdateDeviceTest {
+ protected:
+  RolloutUpdate() {
+    session.m_keptBackup = KeptBackupPolicy::UseKept;
+    session.m_update.stateFolder = (state.path() / "orvelctl").wstring();
+    session.m_update.askVersionAfter = true;
+    session.m_restartWaitSteps = 2;
+  }
+  std::filesystem::path Record() const {
+    return state.path() / "orvelctl" / "127.0.0.2-5000.pending";
+  }
+  std::string RecordText() const {
+    const Bytes bytes = orvel::test::ReadBytes(Record());
+    return std::string(bytes.begin(), bytes.end());
+  }
+  // Runs an update whose configuration write-back stops after 40 blocks and leaves the area
+  // damaged, as a new firmware may find it.
+  void FailDuringWriteBack() {
+    int writes = 0;
+    device.silent = [&writes](const Request& request) {
+      return request.Command() == 0x01 && request.Address() < 0x180000 && ++writes > 40;
+    };
+    ASSERT_FALSE(Run(ThreeParts(111)));
+    device.silent = nullptr;
+    desktop.ClearRecords();
+    device.Store(kConfigAddress, damaged);
+  }
+
+  orvel::test::TempFolder state;
+  const Bytes damaged = PatternBytes(kNewConfig, 0x5E);
+};
+
+TEST_F(RolloutUpdate, PlanDecidesBeforeAnythingIsWritten) {
+  struct Case {
+    const char* name;
+    std::uint8_t device, package;
+    bool skipCurrent, noDowngrade;
+    bool ok, current;
+    const wchar_t* box;
+  };
+  const Case cases[] = {
+      {"current skipped", 111, 111, true, true, true, true, nullptr},
+      {"current updated by default", 111, 111, false, false, true, false, nullptr},
+      {"downgrade refused", 111, 5, false, true, false, false,
+       L"Версия обновления 0.05 старше версии прибора 1.11: обновление не выполнено."},
+      {"downgrade by default", 111, 5, false, false, true, false, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    link->DiscardQueued();
+    const std::size_t before = link->Requests().size();
+    const int restartsBefore = device.restarts;
+    desktop.ClearRecords();
+    session.BeginTask();
+    device.version = {1, c.device};
+    session.m_update.skipCurrent = c.skipCurrent;
+    session.m_update.noDowngrade = c.noDowngrade;
+    EXPECT_EQ(Run(ThreeParts(c.package)), c.ok);
+    EXPECT_EQ(session.m_stats.current, c.current);
+    const bool updated = c.ok && !c.current;
+    EXPECT_EQ(device.restarts - restartsBefore, updated ? 1 : 0);
+    if (!updated) {
+      // Nothing but the version request.
+      ASSERT_EQ(link->Requests().size(), before + 1);
+      EXPECT_EQ(link->Requests().back().Command(), 0x0E);
+    }
+    if (c.box) {
+      ASSERT_EQ(desktop.Boxes().size(), 1u);
+      EXPECT_EQ(desktop.Boxes()[0].text, c.box);
+      EXPECT_EQ(desktop.Boxes()[0].style, 0x10u);
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(Record()));
+}
+
+TEST_F(RolloutUpdate, VersionAfterThePartsIsAskedAndChecked) {
+  struct Case {
+    const char* name;
+    std::optional<std::uint8_t> versionAfterUpdate;  // nothing: the device keeps 1.11
+    bool silentAfter;                                // no answer to the version afterwards
+    bool check, ok;
+    std::optional<std::uint8_t> after;
+    const wchar_t* box;
+  };
+  const Case cases[] = {
+      {"took the package", 112, false, true, true, 112, nullptr},
+      {"kept its version, unchecked", std::nullopt, false, false, true, 111, nullptr},
+      {"kept its version, checked", std::nullopt, false, true, false, 111,
+       L"Прибор сообщает версию 1.11 после обновления до 1.12."},
+      {"older firmware", 112, true, true, true, std::nullopt,
+       L"Прибор не ответил на запрос версии после обновления (старая прошивка): версия не "
+       L"проверена."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    desktop.ClearRecords();
+    session.BeginTask();
+    device.version = {1, 111};
+    device.versionAfterUpdate = c.versionAfterUpdate;
+    const int restarts = device.restarts;
+    device.silent = [&](const Request& request) {
+      return c.silentAfter && request.Command() == 0x0E && device.restarts > restarts;
+    };
+    session.m_update.checkVersion = c.check;
+    EXPECT_EQ(Run(ThreeParts(112)), c.ok);
+    EXPECT_TRUE(session.m_stats.versionAfterAsked);
+    EXPECT_EQ(session.m_stats.versionAfter.has_value(), c.after.has_value());
+    if (c.after && session.m_stats.versionAfter) {
+      EXPECT_EQ(session.m_stats.versionAfter->number, *c.after);
+    }
+    ASSERT_TRUE(session.m_stats.deviceVersion.has_value());
+    EXPECT_EQ(session.m_stats.deviceVersion->number, 111);  // as the update found it
+    EXPECT_EQ(desktop.Boxes().size(), c.box ? 1u : 0u);
+    if (c.box && !desktop.Boxes().empty()) {
+      EXPECT_EQ(desktop.Boxes()[0].text, c.box);
+    }
+    // A version that is not the package's is no update that ended well.
+    EXPECT_EQ(std::filesystem::exists(Record()), !c.ok);
+    std::filesystem::remove(Record());
+  }
+}
+
+// The reproduction: an update stops during the write-back; run from another folder, the next one
+// writes the configuration saved by the first and clears the record; back in the first folder, a
+// later update reads the device afresh instead of writing that old configuration again.
+TEST_F(RolloutUpdate, UnfinishedUpdateIsFoundFromAnyFolderAndClearedOnceItEndsWell) {
+  FailDuringWriteBack();
+  const std::string record = RecordText();
+  EXPECT_NE(record.find("step program\n"), std::string::npos) << record;
+  EXPECT_NE(record.find("backup " + BackupPath().string() + "\n"), std::string::npos) << record;
+  EXPECT_FALSE(std::filesystem::exists(folder.path() / "Temp" / "ConfBackup.pending"));
+
+  orvel::test::TempFolder other;
+  {
+    const orvel::test::CurrentDirectory elsewhere(other.path());
+    const std::size_t reads = Count(0x00);
+    ASSERT_TRUE(Run(ThreeParts(111)));
+    EXPECT_EQ(Count(0x00), reads);  // the device was not read again
+    EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), configuration);
+    ASSERT_EQ(desktop.Boxes().size(), 1u);
+    EXPECT_EQ(desktop.Boxes()[0].text,
+              L"Предыдущее обновление прибора не завершено. Будет записана конфигурация, "
+              L"сохранённая перед ним: " +
+                  BackupPath().wstring());
+    EXPECT_FALSE(std::filesystem::exists(Record()));
+    EXPECT_FALSE(std::filesystem::exists(other.path() / "Temp" / "ConfBackup.bin"));
+  }
+
+  const Bytes changed = PatternBytes(kNewConfig, 0x77);
+  device.Store(kConfigAddress, changed);
+  desktop.ClearRecords();
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), changed);
+  EXPECT_TRUE(desktop.Boxes().empty());
+}
+
+TEST_F(RolloutUpdate, UnusableRecordOrBackupStopsBeforeTheDeviceIsTouched) {
+  struct Case {
+    const char* name;
+    bool garbleRecord;
+    const wchar_t* says;
+  };
+  const Case cases[] = {
+      {"backup gone", false, L"(файла нет)."},
+      {"record garbled", true, L"запись о нём не читается: "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    session.m_keptBackup = KeptBackupPolicy::UseKept;
+    FailDuringWriteBack();
+    if (c.garbleRecord) {
+      orvel::test::WriteBytes(Record(), Bytes{'?'});
+    } else {
+      std::filesystem::remove(BackupPath());
+    }
+    const std::size_t before = link->Requests().size();
+    EXPECT_FALSE(Run(ThreeParts(111)));
+    ASSERT_EQ(desktop.Boxes().size(), 1u);
+    EXPECT_NE(desktop.Boxes()[0].text.find(c.says), std::wstring::npos);
+    EXPECT_NE(desktop.Boxes()[0].text.find(L"--fresh-backup"), std::wstring::npos);
+    ASSERT_EQ(link->Requests().size(), before + 1);  // the version request only
+
+    // --fresh-backup: the device is read again and the update ends well.
+    desktop.ClearRecords();
+    session.m_keptBackup = KeptBackupPolicy::ReadFresh;
+    ASSERT_TRUE(Run(ThreeParts(111)));
+    EXPECT_EQ(device.Bytes(kConfigAddress, kNewConfig), damaged);
+    EXPECT_FALSE(std::filesystem::exists(Record()));
+  }
+}
+
+// An update that got past the write-back and failed in its parts leaves its record: the device is
+// not taken for current, though its version is the package's, and its configuration is read again.
+TEST_F(RolloutUpdate, DeviceWhoseLastUpdateFailedIsNeverSkipped) {
+  device.silent = [](const Request& request) { return request.Command() == 0x05; };
+  ASSERT_FALSE(Run(ThreeParts(111)));
+  EXPECT_NE(RecordText().find("step restart\n"), std::string::npos);
+  device.silent = nullptr;
+  desktop.ClearRecords();
+  session.m_update.skipCurrent = true;
+  const std::size_t reads = Count(0x00);
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_FALSE(session.m_stats.current);
+  EXPECT_EQ(Count(0x00), reads + 176);  // read afresh: the configuration was back already
+  EXPECT_FALSE(std::filesystem::exists(Record()));
+  // Now it is current.
+  ASSERT_TRUE(Run(ThreeParts(111)));
+  EXPECT_TRUE(session.m_stats.current);
+}
+
+// A device silent for 8 s after its restart: with polling the parts follow as soon as it answers
+// again, not after the whole 29 s.
+TEST_F(RolloutUpdate, PartsFollowAsSoonAsTheDeviceIsBack) {
+  session.m_restartWaitSteps = 29;
+  device.restartSilenceMs = 8000;
+  for (const bool poll : {false, true}) {
+    SCOPED_TRACE(poll ? "poll" : "fixed");
+    session.m_update.restartPoll = poll;
+    desktop.ClearRecords();
+    const std::size_t before = link->Requests().size();
+    ASSERT_TRUE(Run(ThreeParts(111)));
+    std::int64_t restart = 0, descriptor = 0;
+    for (std::size_t i = before; i < link->Requests().size(); ++i) {
+      const Request& request = link->Requests()[i];
+      if (request.Command() == 0x0C) restart = request.timeMs;
+      if (request.Command() == 0x05 && descriptor == 0) descriptor = request.timeMs;
+    }
+    EXPECT_GE(descriptor - restart, poll ? 8000 : 29000);
+    EXPECT_LE(descriptor - restart, poll ? 8600 : 29100);
+    EXPECT_EQ(session.m_progress.Pos(), 3 + 7 + 29);
   }
 }
 
