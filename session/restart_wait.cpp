@@ -41,7 +41,8 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
   const std::int64_t start = Clock().NowMs();
   const std::int64_t end = start + std::int64_t{seconds} * 1000;
   unsigned stepsDone = 0;
-  // One step of the bar for every whole second of the wait gone, the status saying how long.
+  // One step of the bar for every whole second of the wait gone, the status saying how long (short:
+  // orvelctl's live line shows 18 characters of it).
   const auto catchUp = [&](std::int64_t now) {
     bool moved = false;
     while (stepsDone < seconds && now - start >= std::int64_t{stepsDone + 1} * 1000) {
@@ -107,8 +108,8 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
       ++stepsDone;
       m_progress.Step(0);
     }
-    Desktop().SetStatusText(m_hStatus, L"Прибор снова на связи через " +
-                                           std::to_wstring((waited + 500) / 1000) + L" с");
+    Desktop().SetStatusText(m_hStatus,
+                            L"На связи через " + std::to_wstring((waited + 500) / 1000) + L" с");
     ReportNote("restart wait: the device answered again after " + Seconds(waited) + " (" +
                std::to_string(asks) + " asks)");
     return true;
