@@ -76,7 +76,8 @@ constexpr unsigned kMarginMs = 300;
 // by time alone, so in the update's parts:
 //  - a copy of an answer that comes after the next request went out is taken for that request's
 //    answer; when that request never reached the device (lost on its way, or a device gone silent)
-//    the device misses it and nobody can know. Copies and duplicates are not mixed with requests
+//    the device misses it and nobody can know. Copies, duplicates and late answers (the previous
+//    answer sent again before the next one: two "OK"s for one request) are not mixed with requests
 //    that do not reach the device.
 //  - the same for a device still silent after the restart wait: every "OK" of the restart (late,
 //    copied) must have come before the first descriptor goes out, or the device be back by then.
@@ -85,6 +86,7 @@ void KeepWithinWhatTheProtocolCanTell(const FaultMix& mix, Faults& faults) {
   if (faults.lose > 0 || faults.silentAfter) {
     faults.copyAfterMs.reset();
     faults.duplicate = 0;
+    faults.late = 0;
   }
   if (faults.restartSilenceS * 1000 + kMarginMs <= mix.restartWaitS * 1000.0) return;
   const unsigned copy = faults.copyAfterMs.value_or(0);
