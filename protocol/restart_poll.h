@@ -6,8 +6,11 @@
 // the version request, a 4-byte Read of the configuration area, as the scan asks it (each ask
 // reads other bytes, so that a late answer to an earlier ask is told by its echo). An ask is
 // answered when its answer comes before the next ask goes out. The device is back at the first
-// answer after at least one ask went unanswered: it went down and came up again. A device that
-// answers every ask has not been seen restarting, and the whole wait is kept.
+// answer after at least one ask went unanswered: it went down and came up again. A version answer
+// carries nothing that ties it to its ask, and a copy of one the device gave earlier in the task
+// may come at any time: after the silence it only sends a Read at once, and the device is back
+// when that Read is answered. A device that answers every ask has not been seen restarting, and
+// the whole wait is kept.
 
 #include <cstddef>
 #include <cstdint>
@@ -35,21 +38,34 @@ std::uint32_t ProbeAddress(std::uint32_t configAddress, unsigned ask);
 DatagramFate JudgeProbeAnswer(Probe probe, std::uint32_t address, const std::uint8_t* answer,
                               std::size_t n);
 
-// The asks so far, in order: the device is back at the first answer after an unanswered ask.
+// The asks so far, in order: what to ask next, and whether the device is back.
 class RestartWatch {
  public:
-  void Asked(bool answered) {
+  explicit RestartWatch(Probe probe) : m_probe(probe) {}
+
+  Probe NextProbe() const { return m_confirming ? Probe::Read : m_probe; }
+  // The next ask goes at once, not at the next half second: it confirms a version answer.
+  bool AskAtOnce() const { return m_confirming; }
+
+  void Asked(Probe probe, bool answered) {
+    m_confirming = false;
     if (!answered) {
       m_wentSilent = true;
     } else if (m_wentSilent) {
-      m_back = true;
+      if (probe == Probe::Read) {
+        m_back = true;
+      } else {
+        m_confirming = true;
+      }
     }
   }
   bool WentSilent() const { return m_wentSilent; }
   bool Back() const { return m_back; }
 
  private:
+  Probe m_probe;
   bool m_wentSilent = false;
+  bool m_confirming = false;
   bool m_back = false;
 };
 

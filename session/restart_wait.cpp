@@ -56,19 +56,19 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
     }
   };
 
-  restart::RestartWatch watch;
+  restart::RestartWatch watch(probe);
   RequestBuffer request{};
   AnswerBuffer answer{};
   unsigned asks = 0;
-  for (std::int64_t askAt = start; askAt < end && !watch.Back();
-       askAt += restart::kAskEveryMs, ++asks) {
+  for (std::int64_t askAt = start; askAt < end && !watch.Back(); ++asks) {
     std::int64_t now = Clock().NowMs();
     if (now < askAt) Clock().SleepMs(static_cast<unsigned>(askAt - now));
     catchUp(Clock().NowMs());
     // An answer to an earlier ask that comes only now says nothing about this one.
     link.DiscardQueued();
+    const restart::Probe asked = watch.NextProbe();
     const std::uint32_t address = restart::ProbeAddress(m_memoryMap.configAddress, asks);
-    if (probe == restart::Probe::Version) {
+    if (asked == restart::Probe::Version) {
       BuildHeader(request, ServiceCommand::Version, 0, 0);
       link.Send(request.data(),
                 static_cast<std::uint16_t>(RequestLength(ServiceCommand::Version, 0)));
@@ -89,7 +89,7 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
       if (n > 0) {
         const std::size_t shown = std::min<std::size_t>(n, answer.size());
         const orvel::DatagramFate fate =
-            restart::JudgeProbeAnswer(probe, address, answer.data(), shown);
+            restart::JudgeProbeAnswer(asked, address, answer.data(), shown);
         ReportAnswer(answer.data(), shown, n, fate);
         answered = fate == orvel::DatagramFate::Taken;
         continue;
@@ -98,7 +98,8 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
       if (now >= windowEnd) break;
       link.WaitReadable(static_cast<unsigned>(windowEnd - now));
     }
-    watch.Asked(answered);
+    watch.Asked(asked, answered);
+    askAt = watch.AskAtOnce() ? Clock().NowMs() : askAt + restart::kAskEveryMs;
   }
 
   const std::int64_t waited = Clock().NowMs() - start;
