@@ -40,7 +40,8 @@ constexpr const char* kFooter[] = {
     "Several devices: read-config needs {device} in its file name (cfg-{device}.bin becomes "
     "cfg-10.0.0.5.bin); the other commands send the same file to every device; the update keeps "
     "each device's backups in Temp/<address>/. A table of the results ends the run on stdout: "
-    "device, version before, result, seconds, requests, resends, message.",
+    "device, version before, version after (update), result (ok, current, failed, not started), "
+    "seconds, requests, resends, message.",
     "Exit status: 0 every device succeeded, 1 any failed, 2 bad usage.",
 };
 
@@ -210,6 +211,66 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
                 "stopped before the configuration was written back (by default the configuration "
                 "saved before that update is used)")
       ->group("update");
+  tool.add_flag("--skip-current", out.skipCurrent,
+                "update: leave a device that already has the package's version as it is (result "
+                "current); one whose last update from here did not end well is updated")
+      ->group("update");
+  tool.add_flag("--no-downgrade", out.noDowngrade,
+                "update: refuse a package older than the device's firmware (result failed, "
+                "nothing written)")
+      ->group("update");
+  tool.add_flag("--check-version", out.checkVersion,
+                "update: a device that reports another version than the package's after the "
+                "update has failed")
+      ->group("update");
+  Number(tool, "--canary", out.rollout.canary, 1, 1000000,
+         "the first N devices of the list go first, alone; the others start only when all N "
+         "ended ok or current, else they end not started")
+      ->group("write-config write-program update");
+  const auto maxFailed = [&out](const std::string& text) {
+    const bool percent = !text.empty() && text.back() == '%';
+    const std::string digits = percent ? text.substr(0, text.size() - 1) : text;
+    const unsigned long most = percent ? 100 : 1000000;
+    unsigned long value = 0;
+    const bool decimal = !digits.empty() && digits.size() <= 7 &&
+                         digits.find_first_not_of("0123456789") == std::string::npos;
+    if (decimal) value = std::stoul(digits);
+    if (!decimal || value < 1 || value > most) {
+      throw CLI::ValidationError("--max-failed",
+                                 "not a number of devices (1 or more) or a share "
+                                 "(1% to 100%): " +
+                                     text);
+    }
+    out.rollout.maxFailed = FailureLimit{static_cast<unsigned>(value), percent};
+  };
+  tool.add_option_function<std::string>(
+          "--max-failed", maxFailed,
+          "once N devices (or P% of the list, rounded up) failed, no new device starts; the rest "
+          "end not started")
+      ->type_name("N|P%")
+      ->group("write-config write-program update");
+  const auto restartPoll = [&out](const std::string& text) {
+    if (text != "on" && text != "off") {
+      throw CLI::ValidationError("--restart-poll", "on or off, not " + text);
+    }
+    out.restartPoll = text == "on";
+  };
+  tool.add_option_function<std::string>(
+          "--restart-poll", restartPoll,
+          "update: on (default) ends the wait after the restart when the device answers again, "
+          "asking it every 0.5 s; off waits the whole --restart-wait")
+      ->type_name("on|off")
+      ->group("update");
+  tool.add_option("--state-dir", out.stateDir,
+                  "update: where the record of an unfinished update of each device is kept "
+                  "(default: $XDG_STATE_HOME/orvelctl, else ~/.local/state/orvelctl; on Windows "
+                  "%LOCALAPPDATA%\\OrvelTools)")
+      ->check(notEmpty)
+      ->type_name("DIR")
+      ->group("update");
+  tool.add_flag("--force", out.force,
+                "write-config: write a file longer than the device's configuration area anyway")
+      ->group("write-config");
   tool.add_flag("--trace", out.trace, "print every datagram sent and received on stderr")
       ->group("tasks scan");
   tool.add_option("--log", out.log, "append one JSON line about the task to FILE")

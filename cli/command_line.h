@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/rollout.h"
 #include "common/address_list.h"
 
 namespace orvel::cli {
@@ -32,6 +33,15 @@ struct Arguments {
   unsigned restartWait = 29;
   bool freshBackup = false;
   bool verify = false;
+  // What a rollout makes of each device's version (update), and how far it goes (see
+  // cli/rollout.h).
+  bool skipCurrent = false;
+  bool noDowngrade = false;
+  bool checkVersion = false;
+  RolloutRules rollout;
+  bool restartPoll = true;              // the wait after the restart ends when the device is back
+  std::optional<std::string> stateDir;  // where the records of unfinished updates are kept
+  bool force = false;                   // write-config: a file longer than the device's area too
   bool trace = false;
   std::optional<std::string> log;
   const Command* command = nullptr;

@@ -27,6 +27,9 @@ DeviceResult RunOne(const Endpoint& device, std::size_t index, IClock& clock,
   }
   result.device = device;
   result.seconds = static_cast<double>(clock.NowMs() - start) / 1000.0;
+  result.result = result.status != 0 ? TaskResult::Failed
+                  : result.current   ? TaskResult::Current
+                                     : TaskResult::Ok;
   return result;
 }
 
@@ -41,24 +44,24 @@ std::string OneLine(std::string text) {
 
 std::vector<DeviceResult> RunOnDevices(
     const std::vector<Endpoint>& devices, unsigned jobs, IClock& clock,
-    const std::function<DeviceResult(const Endpoint&, std::size_t)>& task) {
+    const std::function<DeviceResult(const Endpoint&, std::size_t)>& task,
+    const RolloutRules& rules) {
   std::vector<DeviceResult> results(devices.size());
-  if (devices.size() == 1) {
-    results[0] = RunOne(devices[0], 0, clock, task);
-    return results;
+  const std::vector<bool> started = RunInOrder(devices.size(), jobs, rules, [&](std::size_t i) {
+    results[i] = RunOne(devices[i], i, clock, task);
+    return results[i].result;
+  });
+  // Why the others never started: a canary that did not end well, else the failure limit.
+  const std::size_t canaries = std::min(rules.canary, devices.size());
+  const bool canaryFailed = std::any_of(results.begin(), results.begin() + canaries,
+                                        [](const DeviceResult& r) { return !Succeeded(r.result); });
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    if (started[i]) continue;
+    results[i].device = devices[i];
+    results[i].result = TaskResult::NotStarted;
+    results[i].message = canaryFailed ? "a canary device did not end ok"
+                                      : "the failure limit (--max-failed) was reached";
   }
-  // Each worker takes the next device not yet taken until none is left.
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < devices.size(); i = next++) {
-      results[i] = RunOne(devices[i], i, clock, task);
-    }
-  };
-  const std::size_t workers = std::min<std::size_t>(std::max(jobs, 1u), devices.size());
-  std::vector<std::jthread> threads;
-  threads.reserve(workers);
-  for (std::size_t i = 0; i < workers; ++i) threads.emplace_back(work);
-  threads.clear();  // joins every worker
   return results;
 }
 
@@ -81,13 +84,14 @@ std::string VersionText(const DeviceVersion& version) {
 std::string ResultsTable(const std::vector<DeviceResult>& results) {
   std::string table;
   char line[160];
-  std::snprintf(line, sizeof line, "%-21s  %-7s  %-6s  %7s  %8s  %7s  %s\n", "device", "version",
-                "result", "seconds", "requests", "resends", "message");
+  std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %7s  %8s  %7s  %s\n", "device",
+                "version", "version after", "result", "seconds", "requests", "resends", "message");
   table += line;
   for (const DeviceResult& r : results) {
-    std::snprintf(line, sizeof line, "%-21s  %-7s  %-6s  %7.1f  %8lu  %7lu  ",
+    std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %7.1f  %8lu  %7lu  ",
                   EndpointText(r.device).c_str(), r.version ? VersionText(*r.version).c_str() : "-",
-                  r.status == 0 ? "ok" : "failed", r.seconds, r.requests, r.resends);
+                  r.versionAfter ? VersionText(*r.versionAfter).c_str() : "-",
+                  std::string(ResultWord(r.result)).c_str(), r.seconds, r.requests, r.resends);
     table.append(line).append(OneLine(r.message));
     // No blanks at the end of a line without a message.
     while (!table.empty() && table.back() == ' ') table.pop_back();

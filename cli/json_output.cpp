@@ -35,14 +35,17 @@ double Rounded(double value, int decimals) {
   return rounded;
 }
 
-// A device's object in the results and the scan, up to its own figures.
-Json DeviceObject(const Endpoint& device, const std::optional<DeviceVersion>& version, bool ok,
-                  const std::string& message) {
+// A device's object in the results and the scan, up to its own figures. More keys about the device
+// come between its kind and its result.
+Json DeviceObject(const Endpoint& device, const std::optional<DeviceVersion>& version,
+                  TaskResult result, const std::string& message,
+                  const Json& more = Json::object()) {
   Json object;
   object["device"] = EndpointText(device);
   object["version"] = Version(version);
   object["kind"] = version ? Json(version->kind) : Json();
-  object["result"] = ok ? "ok" : "failed";
+  for (const auto& [key, value] : more.items()) object[key] = value;
+  object["result"] = ResultWord(result);
   object["message"] = message;
   return object;
 }
@@ -68,7 +71,8 @@ Json OrNull(const std::optional<std::string>& text) { return text ? Json(*text) 
 
 std::string ResultsJson(const std::vector<DeviceResult>& results) {
   return Document("devices", results, [](const DeviceResult& r) {
-    Json object = DeviceObject(r.device, r.version, r.status == 0, r.message);
+    Json object = DeviceObject(r.device, r.version, r.result, r.message,
+                               {{"version_after", Version(r.versionAfter)}});
     object["seconds"] = Rounded(r.seconds, 1);
     object["requests"] = r.requests;
     object["resends"] = r.resends;
@@ -78,7 +82,8 @@ std::string ResultsJson(const std::vector<DeviceResult>& results) {
 
 std::string ScanJson(const std::vector<FoundDevice>& found) {
   return Document("devices", found, [](const FoundDevice& f) {
-    Json object = DeviceObject(f.device, f.version, true, f.version ? "" : "no version answer");
+    Json object =
+        DeviceObject(f.device, f.version, TaskResult::Ok, f.version ? "" : "no version answer");
     object["rtt_ms"] = Rounded(f.rttMs, 2);
     return object;
   });
@@ -100,7 +105,7 @@ std::string TaskLogLine(const TaskLogEntry& e) {
   line["sha256"] = OrNull(e.sha256);
   line["requests"] = e.requests;
   line["resends"] = e.resends;
-  line["result"] = e.ok ? "ok" : "failed";
+  line["result"] = ResultWord(e.result);
   line["message"] = e.message;
   return Text(line);
 }

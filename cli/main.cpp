@@ -82,7 +82,9 @@ void LogTask(const Arguments& arguments, const std::optional<std::string>& file,
   if (file && *file != "-") entry.sha256 = FileDigest(orvel::PathFromArgument(*file));
   entry.requests = session.m_stats.requests;
   entry.resends = session.m_stats.resends;
-  entry.ok = status == 0;
+  entry.result = status != 0               ? orvel::cli::TaskResult::Failed
+                 : session.m_stats.current ? orvel::cli::TaskResult::Current
+                                           : orvel::cli::TaskResult::Ok;
   entry.message = BoxesText(desktop);
   if (!orvel::cli::AppendTaskLog(orvel::PathFromArgument(*arguments.log),
                                  orvel::cli::TaskLogLine(entry))) {
@@ -148,10 +150,15 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   session.m_keptBackup =
       arguments.freshBackup ? KeptBackupPolicy::ReadFresh : KeptBackupPolicy::UseKept;
   session.m_verify = arguments.verify;
+  session.m_forceConfiguration = arguments.force;
   // The update asks the version again after its parts, waits after the restart only until the
-  // device is back, and keeps its record where a run from any folder finds it.
+  // device is back (unless --restart-poll off), and keeps its record where a run from any folder
+  // finds it.
+  session.m_update.skipCurrent = arguments.skipCurrent;
+  session.m_update.noDowngrade = arguments.noDowngrade;
+  session.m_update.checkVersion = arguments.checkVersion;
   session.m_update.askVersionAfter = true;
-  session.m_update.restartPoll = true;
+  session.m_update.restartPoll = arguments.restartPoll;
   session.m_update.stateFolder = shared.stateFolder;
   if (several) {
     const std::string folder = orvel::FormatIPv4(device.address);
@@ -189,7 +196,9 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   if (result.version && result.version->kind == 0 && result.version->number == 0) {
     result.version.reset();
   }
+  result.versionAfter = session.m_stats.versionAfter;
   result.status = status;
+  result.current = session.m_stats.current;
   result.message = BoxesText(desktop);
   result.requests = session.m_stats.requests;
   result.resends = session.m_stats.resends;
@@ -237,6 +246,13 @@ int Run(const Arguments& arguments) {
   const std::string_view command = arguments.command->name;
   if (command == "interfaces") return RunInterfaces(arguments);
   if (command == "scan") return RunScan(arguments);
+  // --state-dir as a full path: the records must name the same folder from wherever the tool runs.
+  std::wstring stateFolder;
+  if (arguments.stateDir) {
+    stateFolder = orvel::AbsolutePath(orvel::PathFromArgument(*arguments.stateDir)).value_or(L"");
+  } else {
+    stateFolder = orvel::UserStateFolder(L"orvelctl", L"OrvelTools").value_or(L"");
+  }
   orvel::SteadyClock clock;
   const std::int64_t startMs = clock.NowMs();
   std::vector<orvel::Endpoint> devices;
@@ -260,17 +276,13 @@ int Run(const Arguments& arguments) {
     std::optional<orvel::cli::TraceWriter> strangers;
     if (arguments.trace) strangers.emplace(stderr, clock, startMs);
     orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
-    RunShared shared{sockets,
-                     board,
-                     live,
-                     clock,
-                     startMs,
-                     {},
-                     orvel::UserStateFolder(L"orvelctl", L"OrvelTools").value_or(L"")};
-    results = orvel::cli::RunOnDevices(devices, arguments.jobs, clock,
-                                       [&](const orvel::Endpoint& device, std::size_t line) {
-                                         return RunDevice(arguments, shared, device, line);
-                                       });
+    RunShared shared{sockets, board, live, clock, startMs, {}, stateFolder};
+    results = orvel::cli::RunOnDevices(
+        devices, arguments.jobs, clock,
+        [&](const orvel::Endpoint& device, std::size_t line) {
+          return RunDevice(arguments, shared, device, line);
+        },
+        arguments.rollout);
   }
 
   if (arguments.json) {

@@ -3,7 +3,8 @@
 //   {"time":"2024-05-06T07:08:09Z","tool":"orvelctl 1.0.0","device":"127.0.0.2","port":40000,
 //    "deviceVersion":"1.11","task":"update","file":"new.update","sha256":"9f86...","requests":1412,
 //    "resends":0,"result":"ok","message":""}
-// deviceVersion, file and sha256 are null when there is none; message joins the task's boxes
+// deviceVersion, file and sha256 are null when there is none; result is ok, current or failed;
+// message joins the task's boxes
 // ("caption: text", separated by "; ").
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/task_result.h"
 #include "protocol/packets.h"
 
 namespace orvel::cli {
@@ -26,7 +28,7 @@ struct TaskLogEntry {
   std::optional<std::string> sha256;
   unsigned long requests = 0;
   unsigned long resends = 0;
-  bool ok = false;
+  TaskResult result = TaskResult::Failed;
   std::string message;
 };
 

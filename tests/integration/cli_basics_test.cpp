@@ -147,6 +147,15 @@ TEST(CliBasics, EachOptionsBadValueNamesTheOption) {
                              "--restart-wait=3601",
                              "--log=",
                              "--verify=maybe",
+                             "--skip-current=maybe",
+                             "--no-downgrade=perhaps",
+                             "--check-version=new",
+                             "--canary=0",
+                             "--max-failed=101%",
+                             "--max-failed=-3",
+                             "--restart-poll=sometimes",
+                             "--state-dir=",
+                             "--force=always",
                              "--frobnicate",
                              "--port"};
   for (const std::string& option : bad) {
@@ -171,7 +180,8 @@ TEST(CliBasics, EachOptionsBadValueNamesTheOption) {
            {"-d", SimProcess::kAddress, "-p", zeros, "-i", SimProcess::kToolAddress, "version"},
            {"version", "--jobs=016", "--port=" + zeros,
             "--device=" + std::string(SimProcess::kAddress), "--interface",
-            SimProcess::kToolAddress, "--restart-wait", "0029"}}) {
+            SimProcess::kToolAddress, "--restart-wait", "0029", "--canary=02", "--max-failed",
+            "010%", "--restart-poll", "off"}}) {
     const auto result = Ctl(args, empty.path());
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(result.out, "1.11 (kind 0)\n");
@@ -193,7 +203,8 @@ TEST(CliBasics, HelpOfTheToolAndOfEachCommandFitsEightyColumns) {
        {}},
       {{"update", "--help"},
        "usage: orvelctl [options] update <in.update>",
-       {"--verify", "--fresh-backup", "--restart-wait S", "--log FILE"},
+       {"--verify", "--fresh-backup", "--restart-wait S", "--log FILE", "--skip-current",
+        "--max-failed N|P%", "--restart-poll on|off", "--state-dir DIR"},
        {"scan"}},
       {{"-p", "1", "scan", "-h"},
        "usage: orvelctl [options] scan <addresses>",
@@ -202,7 +213,7 @@ TEST(CliBasics, HelpOfTheToolAndOfEachCommandFitsEightyColumns) {
       {{"read-config", "--help"},
        "usage: orvelctl [options] read-config <out.bin>",
        {"--device LIST", "--log FILE"},
-       {"--verify", "--fresh-backup", "--retries"}},
+       {"--verify", "--fresh-backup", "--retries", "--canary", "--force"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.usage);

@@ -63,6 +63,7 @@ std::vector<DeviceResult> TwoResults() {
   ok.device = {0x0A000005, 40000};
   ok.version = DeviceVersion{0, 111};
   ok.status = 0;
+  ok.result = orvel::cli::TaskResult::Ok;
   ok.seconds = 3.24;
   ok.requests = 962;
   DeviceResult failed;
@@ -75,16 +76,22 @@ std::vector<DeviceResult> TwoResults() {
 }
 
 TEST(DeviceRunner, ResultsAsATableAndAsOneJsonDocument) {
-  EXPECT_EQ(orvel::cli::ResultsTable(TwoResults()),
-            "device                 version  result  seconds  requests  resends  message\n"
-            "10.0.0.5:40000         1.11     ok          3.2       962        0\n"
-            "10.0.0.9:4001          -        failed     40.0        27       26  "
-            "Ошибка обмена данными.: Нет ответа \"от\" прибора\\\n");
-  EXPECT_EQ(orvel::cli::ResultsJson(TwoResults()),
+  std::vector<DeviceResult> results = TwoResults();
+  results[0].versionAfter = DeviceVersion{0, 112};
+  EXPECT_EQ(
+      orvel::cli::ResultsTable(results),
+      "device                 version  version after  result       seconds  requests  resends  "
+      "message\n"
+      "10.0.0.5:40000         1.11     1.12           ok               3.2       962        0\n"
+      "10.0.0.9:4001          -        -              failed          40.0        27       26  "
+      "Ошибка обмена данными.: Нет ответа \"от\" прибора\\\n");
+  EXPECT_EQ(orvel::cli::ResultsJson(results),
             "{\"devices\":[{\"device\":\"10.0.0.5:40000\",\"version\":\"1.11\",\"kind\":0,"
-            "\"result\":\"ok\",\"message\":\"\",\"seconds\":3.2,\"requests\":962,\"resends\":0},"
-            "{\"device\":\"10.0.0.9:4001\",\"version\":null,\"kind\":null,\"result\":\"failed\","
-            "\"message\":\"Ошибка обмена данными.: Нет ответа \\\"от\\\"\\nприбора\\\\\","
+            "\"version_after\":\"1.12\",\"result\":\"ok\",\"message\":\"\",\"seconds\":3.2,"
+            "\"requests\":962,\"resends\":0},"
+            "{\"device\":\"10.0.0.9:4001\",\"version\":null,\"kind\":null,\"version_after\":null,"
+            "\"result\":\"failed\",\"message\":\"Ошибка обмена данными.: Нет ответа "
+            "\\\"от\\\"\\nприбора\\\\\","
             "\"seconds\":40.0,\"requests\":27,\"resends\":26}]}\n");
   EXPECT_EQ(orvel::cli::ResultsJson({}), "{\"devices\":[]}\n");
 }
