@@ -1,6 +1,9 @@
 // write-program and update: the dialog's two firmware tasks, with the file taken from the command
 // line instead of a file dialog.
+#include <cstdio>
+
 #include "cli/commands.h"
+#include "cli/device_runner.h"
 
 namespace orvel::cli {
 
@@ -10,7 +13,14 @@ int CmdUpdate(CliContext& context) {
   // The update shows its own boxes only for CMBoxExeption; what else escapes is shown as the
   // dialog's update thread would show it.
   try {
-    return context.session.UpdateDevice() ? 0 : 1;
+    if (!context.session.UpdateDevice()) return 1;
+    // --skip-current: one device says that nothing was written (several: the table's "current").
+    const TaskStats& stats = context.session.m_stats;
+    if (context.printResult && stats.current && stats.deviceVersion) {
+      std::printf("current: the device already has version %s, nothing written\n",
+                  VersionText(*stats.deviceVersion).c_str());
+    }
+    return 0;
   } catch (...) {
     context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x0023", L"Ошибка.", mbox::kIconError));
     return 1;

@@ -4,6 +4,7 @@
 // an unfinished update is found from any folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -174,6 +175,34 @@ TEST(RolloutCli, FailureLimitStopsASiteWithThreeSilentDevices) {
   for (int last = 5; last <= 11; ++last) {
     EXPECT_TRUE(Commands(site, "127.0.0." + std::to_string(last)).empty()) << last;
   }
+}
+
+// A file of the newer layout into a 0.05 device would run 256 bytes past its configuration area:
+// refused before anything is written, naming both sizes; --force writes it, and the sim counts the
+// writes past the area.
+TEST(RolloutCli, WriteConfigOfALongerFileThanTheAreaNeedsForce) {
+  TempFolder folder;
+  orvel::test::WriteBytes(folder.path() / "cfg.bin", PatternBytes(44916, 0x42));
+  SimProcess device({"--version-number", "5"});
+  const CommandResult refused =
+      orvel::test::Ctl(device, {"write-config", "cfg.bin"}, folder.path());
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("44916 байт больше области конфигурации прибора версии 0.05 (44660 "
+                             "байт)"),
+            std::string::npos)
+      << refused.err;
+  device.Stop();  // the request log is written when the sim stops
+  const std::vector<std::string> sent = Commands(device, SimProcess::kAddress);
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "01"), 0) << "a Write was sent";
+
+  SimProcess sim({"--version-number", "5"});
+  const CommandResult forced =
+      orvel::test::Ctl(sim, {"--force", "write-config", "cfg.bin"}, folder.path());
+  EXPECT_EQ(forced.exitCode, 0) << forced.err;
+  sim.Stop();
+  std::size_t stray = 0;
+  for (const std::string& line : sim.RequestLog()) stray += line.find("stray") != std::string::npos;
+  EXPECT_GT(stray, 0u);
 }
 
 // The device is silent for 2 s after its restart: the update goes on once it answers again, not

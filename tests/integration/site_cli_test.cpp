@@ -105,12 +105,12 @@ TEST(SiteCli, EightDevicesWithASilentAndALossyOneEndRightAndTheFailureIsNamed) {
         << program.out;
   }
   // The lossy device did lose answers, and its resends made up for them: its row reads
-  // "device version result seconds requests resends".
+  // "device version version-after result seconds requests resends".
   std::istringstream row(program.out.substr(program.out.find(kLossy + ":")));
-  std::string device, version, outcome;
+  std::string device, version, versionAfter, outcome;
   double seconds = 0;
   unsigned long requests = 0, resends = 0;
-  row >> device >> version >> outcome >> seconds >> requests >> resends;
+  row >> device >> version >> versionAfter >> outcome >> seconds >> requests >> resends;
   EXPECT_EQ(outcome, "ok");
   EXPECT_GT(resends, 0u) << program.out;
 
