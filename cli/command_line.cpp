@@ -42,7 +42,8 @@ constexpr const char* kFooter[] = {
     "each device's backups in Temp/<address>/. A table of the results ends the run on stdout: "
     "device, version before, version after (update), result (ok, current, failed, not started), "
     "seconds, requests, resends, message.",
-    "Exit status: 0 every device succeeded, 1 any failed, 2 bad usage.",
+    "Exit status: 0 every device succeeded, 1 any failed, 2 bad usage, 3 the run could not start "
+    "(the port in use, the log not writable); nothing was sent to any device.",
 };
 
 const Command& CommandNamed(std::string_view name) {
@@ -147,7 +148,8 @@ constexpr std::uint64_t kDevicesFileLimit = 4u << 20;
 
 std::vector<DeviceEntry> DevicesFile(const std::string& path) {
   std::vector<std::uint8_t> bytes;
-  const ReadStatus status = ReadWholeFile(PathFromArgument(path), bytes, kDevicesFileLimit);
+  // A pipe too: the list may come from another program (--devices <(orvelctl scan --list ...)).
+  const ReadStatus status = ReadWholeFileOrStream(PathFromArgument(path), bytes, kDevicesFileLimit);
   std::string error = ReadFailureText(status, kDevicesFileLimit);
   std::optional<std::vector<DeviceEntry>> entries;
   if (status == ReadStatus::Ok) {
@@ -177,7 +179,8 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
           "addresses)")
       ->type_name("LIST");
   devices("--devices", DevicesFile,
-          "device addresses from FILE: one a.b.c.d or a.b.c.d:port a line, # starts a comment")
+          "device addresses from FILE or a pipe: one a.b.c.d or a.b.c.d:port a line, # starts a "
+          "comment (as scan --list prints them)")
       ->type_name("FILE");
   Number(tool, "-p,--port", out.port, 1, 65535, "device service port (default: from Settings.ini)")
       ->group("tasks scan");
@@ -192,6 +195,11 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
       ->group("tasks scan");
   Number(tool, "--jobs", out.jobs, 1, 256, "devices served at the same time (default 16)")
       ->group("tasks");
+  Number(tool, "--wait-port", out.waitPort, 0, 3600,
+         "seconds to wait for the interface and port when another program holds them, as another "
+         "orvelctl does (default 0: fail at once, exit status 3)")
+      ->type_name("S")
+      ->group("tasks scan");
   tool.add_flag("--json", out.json, "print the results as one JSON document")
       ->group("tasks scan interfaces");
   Number(tool, "--retries", out.retries, 0, 1000000,
@@ -273,7 +281,9 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
       ->group("write-config");
   tool.add_flag("--trace", out.trace, "print every datagram sent and received on stderr")
       ->group("tasks scan");
-  tool.add_option("--log", out.log, "append one JSON line about the task to FILE")
+  tool.add_option("--log", out.log,
+                  "append one JSON line about the task to FILE (one that cannot be opened: exit "
+                  "status 3 before anything is sent)")
       ->check(notEmpty)
       ->type_name("FILE")
       ->group("tasks");
@@ -377,6 +387,11 @@ std::optional<int> ReadCommandLine(int argc, const char* const* argv, Arguments&
   for (const Command& command : kCommands) {
     CLI::App& sub = *tool.add_subcommand(command.name, command.description);
     if (command.argument) sub.add_option(command.run ? "file" : "addresses", argument)->required();
+    if (command.name == std::string_view("scan")) {
+      sub.add_flag(
+          "--list", out.list,
+          "print only the devices found, one a.b.c.d:port a line, as --devices reads them");
+    }
   }
 
   try {
@@ -396,6 +411,7 @@ std::optional<int> ReadCommandLine(int argc, const char* const* argv, Arguments&
   if (out.command->argument) out.file = argument;
   const std::string_view name = out.command->name;
   if (name == "interfaces") return std::nullopt;
+  if (out.list && out.json) return UsageError("--list and --json: choose one", "scan");
   if (SettleDevices(out, name == "scan") != 0 || CheckSeveralDevices(out) != 0) return kUsageError;
   return std::nullopt;
 }

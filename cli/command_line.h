@@ -27,6 +27,8 @@ struct Arguments {
   std::vector<DeviceEntry> devices;  // from -d and --devices in their order; for scan its list
   std::optional<std::uint16_t> port;
   unsigned jobs = 16;
+  unsigned waitPort = 0;  // seconds to wait for a port another program holds
+  bool list = false;      // scan --list
   bool json = false;
   std::uint32_t interfaceAddress = 0;
   std::optional<unsigned> retries;

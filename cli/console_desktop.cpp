@@ -3,10 +3,13 @@
 #include <cstring>
 
 #include "common/text.h"
+#include "platform/file_io.h"
 #include "platform/utf8.h"
 
 namespace orvel {
 namespace {
+
+constexpr wchar_t kCannotOpenFiles[] = L"Не удается открыть файл(ы):\n";
 
 bool IsYesNo(unsigned style) { return (style & 0x0Fu) == mbox::kYesNo; }
 
@@ -25,9 +28,17 @@ ConsoleDesktop::ConsoleDesktop(Options options) : m_options(options) {}
 
 ConsoleDesktop::~ConsoleDesktop() { EndProgressLine(); }
 
-int ConsoleDesktop::ShowMessage(WindowHandle, const std::wstring& text, const std::wstring& caption,
-                                unsigned style) {
+int ConsoleDesktop::ShowMessage(WindowHandle, const std::wstring& shown,
+                                const std::wstring& caption, unsigned style) {
   EndProgressLine();
+  // The dialog names no file when one cannot be opened (its user has just picked it); here the
+  // file came from a command line, maybe a script's, so its name and the system's reason follow.
+  std::wstring text = shown;
+  if (text == kCannotOpenFiles && m_chosenFile && *m_chosenFile != kStandardStream) {
+    text += *m_chosenFile;
+    const std::string reason = OpenFailureReason(*m_chosenFile, m_chosenForSaving);
+    if (!reason.empty()) text += L" (" + FromUtf8(reason) + L")";
+  }
   m_boxes.emplace_back(caption, text);
   // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on a chain of operator+. A box may
   // quote a file name: whatever it holds is shown escaped, the box's own line breaks as they are.
@@ -73,7 +84,10 @@ void ConsoleDesktop::Say(const std::string& line) {
   std::fflush(m_options.err);
 }
 
-std::optional<std::wstring> ConsoleDesktop::ChooseFile(const FileChoice&) { return m_chosenFile; }
+std::optional<std::wstring> ConsoleDesktop::ChooseFile(const FileChoice& choice) {
+  m_chosenForSaving = choice.save;
+  return m_chosenFile;
+}
 
 void ConsoleDesktop::SetProgressRange(WindowHandle, std::uint16_t max) {
   m_max = max;

@@ -41,7 +41,8 @@ class ConsoleDesktop final : public IDesktop {
   ConsoleDesktop(const ConsoleDesktop&) = delete;
   ConsoleDesktop& operator=(const ConsoleDesktop&) = delete;
 
-  // The path that the next ChooseFile answers with; nothing means the user cancelled.
+  // The path that the next ChooseFile answers with; nothing means the user cancelled. A box saying
+  // that the files cannot be opened names it, with the system's reason.
   void SetChosenFile(std::optional<std::wstring> path) { m_chosenFile = std::move(path); }
   // Every box shown so far (caption, text), for the exit status and for tests.
   const std::vector<std::pair<std::wstring, std::wstring>>& Boxes() const { return m_boxes; }
@@ -60,6 +61,7 @@ class ConsoleDesktop final : public IDesktop {
 
   Options m_options;
   std::optional<std::wstring> m_chosenFile;
+  bool m_chosenForSaving = false;  // the task asked for a file to write
   std::vector<std::pair<std::wstring, std::wstring>> m_boxes;
   std::uint16_t m_max = 100;
   std::uint16_t m_pos = 0;

@@ -1,6 +1,7 @@
 // orvelctl: the command-line front end over the same core as the dialog, for one device or many.
 //   orvelctl [options] <command> [file]
-// Exit status: 0 every device succeeded, 1 a task failed (its boxes are on stderr), 2 bad usage.
+// Exit status: 0 every device succeeded, 1 a task failed (its boxes are on stderr), 2 bad usage,
+// 3 the run could not start (the port in use, the log not writable): nothing was sent.
 // Every run, of one device or many, goes through the same runner and the shared socket.
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/device_runner.h"
+#include "cli/port_hold.h"
 #include "cli/scan.h"
 #include "cli/status_board.h"
 #include "cli/task_log.h"
@@ -36,6 +38,42 @@
 namespace {
 
 using orvel::cli::Arguments;
+
+constexpr int kCannotStart = 3;
+
+// The sockets of the run, one held open for every interface and port of its devices before the
+// first request; empty when one could not be opened (its box already on stderr).
+std::vector<std::unique_ptr<orvel::cli::PortHold>> HoldPorts(
+    orvel::SharedSockets& sockets, const Arguments& arguments,
+    const std::vector<orvel::Endpoint>& devices, orvel::IClock& clock) {
+  std::vector<std::unique_ptr<orvel::cli::PortHold>> holds;
+  std::vector<std::uint16_t> ports;
+  for (const orvel::Endpoint& device : devices) ports.push_back(device.port);
+  std::sort(ports.begin(), ports.end());
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  try {
+    for (const std::uint16_t port : ports) {
+      holds.push_back(std::make_unique<orvel::cli::PortHold>(
+          sockets, arguments.interfaceAddress, port, arguments.waitPort * 1000u, clock));
+    }
+  } catch (const boost::system::system_error& e) {
+    orvel::ConsoleDesktop desktop({});
+    orvel::ShowOpenFailure(desktop, e);
+    holds.clear();
+  }
+  return holds;
+}
+
+// A log that cannot be written is found out before anything is sent, not after the task.
+bool LogWritable(const Arguments& arguments) {
+  if (!arguments.log) return true;
+  const std::wstring path = orvel::PathFromArgument(*arguments.log);
+  if (orvel::OpenFile(path, L"ab")) return true;
+  std::fprintf(stderr, "orvelctl: cannot open the log %s: %s\n",
+               orvel::TerminalText(*arguments.log).c_str(),
+               orvel::OpenFailureReason(path, true).c_str());
+  return false;
+}
 
 // Everything written to standard output must have arrived there: a result that was lost (a full
 // disk, a closed pipe) is a failure, not a success.
@@ -227,6 +265,8 @@ int RunScan(const Arguments& arguments) {
   std::optional<orvel::cli::TraceWriter> strangers;
   if (arguments.trace) strangers.emplace(stderr, clock);
   orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
+  const auto holds = HoldPorts(sockets, arguments, {{0, *arguments.port}}, clock);
+  if (holds.empty()) return kCannotStart;
   std::vector<orvel::cli::FoundDevice> found;
   try {
     found = orvel::cli::Scan(sockets.For(arguments.interfaceAddress, *arguments.port), addresses,
@@ -236,8 +276,14 @@ int RunScan(const Arguments& arguments) {
     orvel::ShowOpenFailure(desktop, e);
     return 1;
   }
-  const std::string text =
-      arguments.json ? orvel::cli::ScanJson(found) : orvel::cli::ScanTable(found);
+  std::string text;
+  if (arguments.list) {
+    for (const orvel::cli::FoundDevice& device : found) {
+      text += orvel::cli::EndpointText(device.device) + "\n";
+    }
+  } else {
+    text = arguments.json ? orvel::cli::ScanJson(found) : orvel::cli::ScanTable(found);
+  }
   std::fputs(text.c_str(), stdout);
   return 0;
 }
@@ -270,12 +316,14 @@ int Run(const Arguments& arguments) {
   boardOptions.maxLines = std::clamp<std::size_t>(terminal.rows / 2, 2, 24);
   std::vector<orvel::cli::DeviceResult> results;
   {
-    orvel::cli::StatusBoard board(boardOptions, clock);
-    for (const orvel::Endpoint& device : devices) board.Add(orvel::cli::EndpointText(device));
     // Datagrams from no device of the run are traced here.
     std::optional<orvel::cli::TraceWriter> strangers;
     if (arguments.trace) strangers.emplace(stderr, clock, startMs);
     orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
+    const auto holds = HoldPorts(sockets, arguments, devices, clock);
+    if (holds.empty()) return kCannotStart;
+    orvel::cli::StatusBoard board(boardOptions, clock);
+    for (const orvel::Endpoint& device : devices) board.Add(orvel::cli::EndpointText(device));
     RunShared shared{sockets, board, live, clock, startMs, {}, stateFolder};
     results = orvel::cli::RunOnDevices(
         devices, arguments.jobs, clock,
@@ -303,5 +351,6 @@ int main(int argc, char** argv) {
     return ResultsWritten(*status);
   }
   orvel::RemovePendingTemporaryFileOnStop();
+  if (!LogWritable(arguments)) return ResultsWritten(kCannotStart);
   return ResultsWritten(Run(arguments));
 }

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <iterator>
 #include <random>
 #include <utility>
@@ -35,6 +36,8 @@ constexpr int kStdout = 1;
 int OpenForReading(const PathString& path) {
   return _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
+// A stream is opened as any file here: there is no waiting for a writer to skip.
+int OpenStream(const PathString& path) { return OpenForReading(path); }
 bool IsPlainFile(int fd, std::uint64_t& size) {
   struct _stati64 info {};
   if (_fstati64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
@@ -94,6 +97,10 @@ constexpr int kStdout = STDOUT_FILENO;
 // Without waiting: opening a FIFO for reading would wait for a writer before the type is known.
 int OpenForReading(const PathString& path) {
   return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+// Waiting for a writer, as a pipe or a FIFO is read to its end.
+int OpenStream(const PathString& path) {
+  return open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
 }
 bool IsPlainFile(int fd, std::uint64_t& size) {
   struct stat info {};
@@ -279,21 +286,22 @@ FileHandle OpenFile(const std::wstring& path, const wchar_t* mode) {
 #endif
 }
 
-ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
-                         std::uint64_t maxSize) {
-  if (path == kStandardStream) {
-    UseBinaryMode(kStdin);
-    return ReadStream(kStdin, out, maxSize);
-  }
-  const PathString native = NativePath(path);
-  const Descriptor file(OpenForReading(native));
+namespace {
+
+// The whole of an open file: a plain file measured first, a stream (when allowed) to its end.
+ReadStatus ReadOpened(const PathString& native, int fd, std::vector<std::uint8_t>& out,
+                      std::uint64_t maxSize, bool streams) {
+  const Descriptor file(fd);
   std::uint64_t size = 0;
   if (file.Get() < 0) {
     if (errno == ENOENT || errno == ENOTDIR) return ReadStatus::Missing;
     // Windows refuses to open a folder at all.
     return KindOf(native) > 1 ? ReadStatus::NotAFile : ReadStatus::CannotOpen;
   }
-  if (!IsPlainFile(file.Get(), size)) return ReadStatus::NotAFile;
+  if (!IsPlainFile(file.Get(), size)) {
+    if (!streams || KindOf(native) != 3) return ReadStatus::NotAFile;
+    return ReadStream(file.Get(), out, maxSize);
+  }
   if (size > maxSize) return ReadStatus::TooLarge;
   if (size > out.max_size()) return ReadStatus::ShortRead;
   out.assign(static_cast<std::size_t>(size), 0);
@@ -304,6 +312,52 @@ ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& ou
     done += static_cast<std::size_t>(n);
   }
   return done == out.size() ? ReadStatus::Ok : ReadStatus::ShortRead;
+}
+
+}  // namespace
+
+ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
+                         std::uint64_t maxSize) {
+  if (path == kStandardStream) {
+    UseBinaryMode(kStdin);
+    return ReadStream(kStdin, out, maxSize);
+  }
+  const PathString native = NativePath(path);
+  return ReadOpened(native, OpenForReading(native), out, maxSize, false);
+}
+
+ReadStatus ReadWholeFileOrStream(const std::wstring& path, std::vector<std::uint8_t>& out,
+                                 std::uint64_t maxSize) {
+  if (path == kStandardStream) return ReadWholeFile(path, out, maxSize);
+  const PathString native = NativePath(path);
+  return ReadOpened(native, OpenStream(native), out, maxSize, true);
+}
+
+std::string OpenFailureReason(const std::wstring& path, bool forWriting) {
+  const PathString native = NativePath(path);
+  const int kind = KindOf(native);
+  int error = 0;
+  if (kind == 2) {
+    error = EISDIR;
+  } else if (forWriting && kind == 0) {
+    // A new file: its folder decides.
+    PathString folder = FolderOf(native);
+    if (folder.empty()) folder = Widen(".");
+#ifdef _WIN32
+    if (_waccess(folder.c_str(), 2) != 0) error = errno;
+#else
+    if (access(folder.c_str(), W_OK | X_OK) != 0) error = errno;
+#endif
+  } else {
+    const int fd = forWriting ? OpenForWriting(native) : OpenForReading(native);
+    if (fd < 0) {
+      error = errno;
+    } else {
+      CloseFd(fd);
+    }
+  }
+  if (error == 0) return kind == 3 && !forWriting ? "not a plain file" : "";
+  return std::strerror(error);
 }
 
 std::string ReadFailureText(ReadStatus status, std::uint64_t maxSize) {

@@ -40,6 +40,14 @@ enum class ReadStatus {
 // maxSize bytes of it. A FIFO, a device or a folder is refused without being opened for reading.
 ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& out,
                          std::uint64_t maxSize = kAnySize);
+// As ReadWholeFile, but a pipe, a FIFO or a character device is read to its end as a stream (at
+// most maxSize bytes), without being measured first: a list that comes from another program
+// through process substitution (/dev/fd/N). A FIFO waits for its writer. A folder is refused.
+ReadStatus ReadWholeFileOrStream(const std::wstring& path, std::vector<std::uint8_t>& out,
+                                 std::uint64_t maxSize = kAnySize);
+// The system's words for why the file cannot be opened now, for reading or for writing ("No such
+// file or directory", "Permission denied", "Is a directory"); empty when it can be.
+std::string OpenFailureReason(const std::wstring& path, bool forWriting);
 // True for the three ways a file cannot be opened at all.
 constexpr bool CannotBeOpened(ReadStatus status) {
   return status == ReadStatus::Missing || status == ReadStatus::NotAFile ||

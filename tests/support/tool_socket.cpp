@@ -24,7 +24,8 @@ sockaddr_in Endpoint(const char* address, std::uint16_t port) {
 }  // namespace
 
 ToolSocket::ToolSocket(std::uint16_t port) : m_port(port) {
-  m_fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+  // Not inherited: a program the test starts must not hold the port after the test lets it go.
+  m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   sockaddr_in local = Endpoint(SimProcess::kToolAddress, port);
   if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
     if (m_fd >= 0) ::close(m_fd);
