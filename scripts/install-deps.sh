@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xdotool imagemagick xauth python3
+  dpkg-dev ansible-core
 )
 missing=()
 for p in "${packages[@]}"; do
