@@ -179,8 +179,8 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
           "addresses)")
       ->type_name("LIST");
   devices("--devices", DevicesFile,
-          "device addresses from FILE or a pipe: one a.b.c.d or a.b.c.d:port a line, # starts a "
-          "comment (as scan --list prints them)")
+          "device addresses from FILE or a pipe: one a.b.c.d or a.b.c.d:port a line, # starts "
+          "a comment")
       ->type_name("FILE");
   Number(tool, "-p,--port", out.port, 1, 65535, "device service port (default: from Settings.ini)")
       ->group("tasks scan");
@@ -388,9 +388,8 @@ std::optional<int> ReadCommandLine(int argc, const char* const* argv, Arguments&
     CLI::App& sub = *tool.add_subcommand(command.name, command.description);
     if (command.argument) sub.add_option(command.run ? "file" : "addresses", argument)->required();
     if (command.name == std::string_view("scan")) {
-      sub.add_flag(
-          "--list", out.list,
-          "print only the devices found, one a.b.c.d:port a line, as --devices reads them");
+      sub.add_flag("--list", out.list,
+                   "print only the devices found, one a.b.c.d:port a line: a devices file");
     }
   }
 

@@ -36,8 +36,8 @@ constexpr int kStdout = 1;
 int OpenForReading(const PathString& path) {
   return _wopen(path.c_str(), _O_RDONLY | _O_BINARY | _O_NOINHERIT);
 }
-// A stream is opened as any file here: there is no waiting for a writer to skip.
-int OpenStream(const PathString& path) { return OpenForReading(path); }
+// Reads wait for data: descriptors here never skip a wait.
+void WaitOnReads(int) {}
 bool IsPlainFile(int fd, std::uint64_t& size) {
   struct _stati64 info {};
   if (_fstati64(fd, &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) return false;
@@ -98,9 +98,10 @@ constexpr int kStdout = STDOUT_FILENO;
 int OpenForReading(const PathString& path) {
   return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 }
-// Waiting for a writer, as a pipe or a FIFO is read to its end.
-int OpenStream(const PathString& path) {
-  return open(path.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+// Reads wait for data again on a descriptor opened without waiting.
+void WaitOnReads(int fd) {
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 }
 bool IsPlainFile(int fd, std::uint64_t& size) {
   struct stat info {};
@@ -300,6 +301,9 @@ ReadStatus ReadOpened(const PathString& native, int fd, std::vector<std::uint8_t
   }
   if (!IsPlainFile(file.Get(), size)) {
     if (!streams || KindOf(native) != 3) return ReadStatus::NotAFile;
+    // A pipe's writer is there already; a FIFO that no program writes to reads as empty at once
+    // instead of waiting for one that may never come.
+    WaitOnReads(file.Get());
     return ReadStream(file.Get(), out, maxSize);
   }
   if (size > maxSize) return ReadStatus::TooLarge;
@@ -330,7 +334,7 @@ ReadStatus ReadWholeFileOrStream(const std::wstring& path, std::vector<std::uint
                                  std::uint64_t maxSize) {
   if (path == kStandardStream) return ReadWholeFile(path, out, maxSize);
   const PathString native = NativePath(path);
-  return ReadOpened(native, OpenStream(native), out, maxSize, true);
+  return ReadOpened(native, OpenForReading(native), out, maxSize, true);
 }
 
 std::string OpenFailureReason(const std::wstring& path, bool forWriting) {

@@ -42,7 +42,8 @@ ReadStatus ReadWholeFile(const std::wstring& path, std::vector<std::uint8_t>& ou
                          std::uint64_t maxSize = kAnySize);
 // As ReadWholeFile, but a pipe, a FIFO or a character device is read to its end as a stream (at
 // most maxSize bytes), without being measured first: a list that comes from another program
-// through process substitution (/dev/fd/N). A FIFO waits for its writer. A folder is refused.
+// through process substitution (/dev/fd/N). A FIFO without a writer reads as empty, without
+// waiting. A folder is refused.
 ReadStatus ReadWholeFileOrStream(const std::wstring& path, std::vector<std::uint8_t>& out,
                                  std::uint64_t maxSize = kAnySize);
 // The system's words for why the file cannot be opened now, for reading or for writing ("No such
