@@ -60,6 +60,9 @@ std::vector<std::unique_ptr<orvel::cli::PortHold>> HoldPorts(
     orvel::ConsoleDesktop desktop({});
     orvel::ShowOpenFailure(desktop, e);
     holds.clear();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "orvelctl: the socket cannot be opened: %s\n", e.what());
+    holds.clear();
   }
   return holds;
 }
