@@ -279,6 +279,14 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
   tool.add_flag("--force", out.force,
                 "write-config: write a file longer than the device's configuration area anyway")
       ->group("write-config");
+  Number(tool, "--resend-ms", out.resendMs, 30, 1500,
+         "a fixed wait in ms before an unanswered request goes again (default: it follows the "
+         "device's round trip, 30 to 1500; 1500: the desktop tool's)")
+      ->group("read-config write-config write-program update");
+  Number(tool, "--window", out.window, 1, 32,
+         "the most requests out at once in a transfer (1..32, default 1: one after the other); "
+         "raise it for a distant device that takes them")
+      ->group("read-config write-config write-program update");
   tool.add_flag("--trace", out.trace, "print every datagram sent and received on stderr")
       ->group("tasks scan");
   tool.add_option("--log", out.log,

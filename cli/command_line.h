@@ -45,6 +45,10 @@ struct Arguments {
   std::optional<std::string> stateDir;  // where the records of unfinished updates are kept
   bool force = false;                   // write-config: a file longer than the device's area too
   bool trace = false;
+  // The pace of region reads and writes and the program transfer: a fixed resend interval in ms
+  // (none: it follows the device's round trip), and the most requests out at once.
+  std::optional<unsigned> resendMs;
+  unsigned window = 1;
   std::optional<std::string> log;
   const Command* command = nullptr;
   std::optional<std::string> file;  // the command's argument

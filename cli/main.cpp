@@ -201,6 +201,7 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   session.m_update.askVersionAfter = true;
   session.m_update.restartPoll = arguments.restartPoll;
   session.m_update.stateFolder = shared.stateFolder;
+  session.m_transfer = {arguments.resendMs, arguments.window};
   if (several) {
     const std::string folder = orvel::FormatIPv4(device.address);
     session.m_deviceFolder.assign(folder.begin(), folder.end());
