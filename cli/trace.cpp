@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/address_list.h"
+#include "protocol/exchange_rules.h"
 #include "protocol/packets.h"
 
 namespace orvel::cli {
@@ -88,6 +89,17 @@ void TraceWriter::Received(std::uint32_t address, std::uint16_t port, const std:
   record.shown = shown;
   record.size = size;
   record.fate = fate;
+  record.command = m_command;
+  record.address = m_address;
+  // With several requests out the last one sent is seldom the one answered: a Read or Write answer
+  // taken belongs to the request whose address it echoes.
+  const bool echoes = m_command && (*m_command == static_cast<std::uint8_t>(ServiceCommand::Read) ||
+                                    *m_command == static_cast<std::uint8_t>(ServiceCommand::Write));
+  if (echoes && fate == DatagramFate::Taken && shown == size) {
+    const auto echo = exchange::EchoOf(static_cast<ServiceCommand>(*m_command), data,
+                                       static_cast<unsigned>(size));
+    if (echo) record.address = *echo;
+  }
   Write(record);
 }
 
@@ -99,8 +111,10 @@ void TraceWriter::Note(std::uint32_t address, std::uint16_t port, const std::str
 
 void TraceWriter::Write(TraceRecord& record) {
   record.ms = m_clock.NowMs() - m_startMs;
-  record.command = m_command;
-  record.address = m_address;
+  if (record.sent) {
+    record.command = m_command;
+    record.address = m_address;
+  }
   std::fprintf(m_out, "%s\n", TraceLine(record).c_str());
   std::fflush(m_out);
 }

@@ -2,9 +2,10 @@
 // orvelctl --trace: one line on stderr for every datagram sent or received, e.g.
 //      152 ms -> 127.0.0.2:40000 Write 0x00180000 len 256, 266 bytes: AA 55 01 00 00 01 ...
 //      153 ms <- 127.0.0.2:40000 Write 0x00180000, 6 bytes: 4F 4B 00 00 18 00 (taken)
-// A received line names the request it was measured against (the last one sent) and what became of
-// the datagram. At most 32 bytes are shown in hex; "..." marks the rest. What the task made of the
-// traffic stands on a line of its own, e.g.
+// A received line names the request it was measured against (the last one sent; for a Read or
+// Write answer taken, the request whose address it echoes) and what became of the datagram. At most
+// 32 bytes are shown in hex; "..." marks the rest. What the task made of the traffic stands on a
+// line of its own, e.g.
 //     8163 ms == 127.0.0.2:40000 restart wait: the device answered again after 8.0 s (17 asks)
 
 #include <cstdint>

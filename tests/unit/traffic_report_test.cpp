@@ -3,11 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/task_log.h"
 #include "cli/trace.h"
+#include "support/scripted_clock.h"
 #include "support/scripted_device.h"
 #include "support/scripted_session.h"
 
@@ -108,6 +110,35 @@ TEST(TrafficReport, TraceLinesShowPeerRequestBytesAndFate) {
   EXPECT_EQ(orvel::cli::TraceLine(received),
             "     153 ms <- 127.0.0.2:40000 Write 0x00180000, 6 bytes: 4F 4B 00 00 18 00 "
             "(wrong echo)");
+}
+
+// Several requests out: an answer taken is named after the request it echoes, not the last one
+// sent; one that echoes none is shown against the last one sent.
+TEST(TrafficReport, TraceNamesTheRequestAnAnswerEchoes) {
+  orvel::test::ScriptedClock clock;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  orvel::cli::TraceWriter trace(out, clock, clock.NowMs());
+  for (const std::uint32_t address : {0x180000u, 0x180100u}) {
+    orvel::protocol::RequestBuffer request{};
+    orvel::protocol::BuildHeader(request, ServiceCommand::Write, 256, address);
+    trace.Sent(0x7F000002, 40000, request.data(), 266);
+  }
+  const Bytes first = {'O', 'K', 0, 0, 0x18, 0}, stranger = {'O', 'K', 0, 0, 0x19, 0};
+  trace.Received(0x7F000002, 40000, first.data(), first.size(), first.size(), DatagramFate::Taken);
+  trace.Received(0x7F000002, 40000, stranger.data(), stranger.size(), stranger.size(),
+                 DatagramFate::WrongEcho);
+  std::rewind(out);
+  std::string text(4096, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), out));
+  std::fclose(out);
+  EXPECT_NE(text.find("<- 127.0.0.2:40000 Write 0x00180000, 6 bytes: 4F 4B 00 00 18 00 (taken)"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("<- 127.0.0.2:40000 Write 0x00180100, 6 bytes: 4F 4B 00 00 19 00 (wrong "
+                      "echo)"),
+            std::string::npos)
+      << text;
 }
 
 TEST(TrafficReport, TaskLogLineIsOneJsonObject) {
