@@ -154,10 +154,14 @@ class DeviceLines final : public orvel::IConsoleLines {
   void Watch(const CDeviceSession& session) { m_session = &session; }
 
   void Message(const std::string& text) override { m_board.Print(text); }
-  void Progress(std::uint16_t pos, std::uint16_t max, const std::wstring& status) override {
-    const unsigned percent = max == 0 ? 0 : unsigned{pos} * 100u / max;
-    m_board.Update(m_line, percent, orvel::ToUtf8(status), m_session ? m_session->m_stats.bytes : 0,
-                   m_session ? m_session->m_stats.resends : 0);
+  // The line follows the bytes and the resends; the bar's steps say nothing it uses.
+  void Progress(std::uint16_t, std::uint16_t, const std::wstring& status) override {
+    Stats(orvel::ToUtf8(status));
+  }
+  void Stats(const std::string& status = {}) {
+    if (m_session == nullptr) return;
+    const TaskStats& stats = m_session->m_stats;
+    m_board.Update(m_line, status, stats.bytes, stats.queuedBytes, stats.resends);
   }
   void Hold(bool held) override { m_board.Hold(held); }
 
@@ -181,6 +185,7 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   CDeviceSession session(desktop, shared.clock,
                          std::make_unique<orvel::SharedLink>(shared.sockets, desktop));
   lines.Watch(session);
+  if (shared.live) session.m_onStats = [&lines] { lines.Stats(); };
 
   // What the dialog's PrepareConnection does before every task.
   session.m_timeLimit = 40;
@@ -226,7 +231,7 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   } catch (...) {
     session.ShowFailure(L"Ошибка потока:0x000A");
   }
-  shared.board.Finish(line, status == 0);
+  shared.board.Finish(line, status == 0 ? "ok" : "failed", status == 0);
   if (arguments.log) {
     const std::lock_guard lock(shared.logMutex);
     LogTask(arguments, file, session, desktop, started, status);

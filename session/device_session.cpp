@@ -20,6 +20,18 @@ void CDeviceSession::BeginTask() {
   m_taskWrites.clear();
   m_roundTrip = orvel::exchange::RoundTripEstimate{};
   m_stats = TaskStats{};
+  m_announcedBytes = 0;
+}
+
+void CDeviceSession::AnnounceBytes(std::uint64_t n) {
+  m_stats.queuedBytes += n;
+  m_announcedBytes += n;
+}
+
+void CDeviceSession::CountQueued(std::uint64_t n) {
+  const std::uint64_t announced = std::min(n, m_announcedBytes);
+  m_announcedBytes -= announced;
+  m_stats.queuedBytes += n - announced;
 }
 
 bool CDeviceSession::WroteAt(std::uint32_t address) const {

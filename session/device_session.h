@@ -37,9 +37,12 @@ struct UpdatePackage;
 
 // What the session counted during the current task; reset by BeginTask().
 struct TaskStats {
-  unsigned long requests = 0;                  // requests sent (a resent one counts once here)
-  unsigned long resends = 0;                   // sends of a request after its first
-  std::uint64_t bytes = 0;                     // data bytes of the answered reads and writes
+  unsigned long requests = 0;  // requests sent (a resent one counts once here)
+  unsigned long resends = 0;   // sends of a request after its first
+  std::uint64_t bytes = 0;     // data bytes of the answered reads and writes
+  // Data bytes of the reads and writes handed over to be sent so far, or announced ahead by a step
+  // of several transfers (AnnounceBytes): bytes of this figure is what is done of it.
+  std::uint64_t queuedBytes = 0;
   std::optional<DeviceVersion> deviceVersion;  // the device's answer to the version query
   // The update found the device at the package's version already and wrote nothing
   // (--skip-current).
@@ -115,6 +118,10 @@ class CDeviceSession {
   // True when the n bytes of answer are "OK" and the address of a Write this task sent: a late
   // answer to that Write, whatever request is waiting now.
   bool IsLateWriteAnswer(const std::uint8_t* answer, std::size_t n) const;
+  // A step that moves its bytes in several transfers (a read-back of several regions, the parts
+  // of an update) tells their sum first, so that its progress by bytes does not start over with
+  // each transfer: queuedBytes grows by n now, and by nothing for the next n bytes queued.
+  void AnnounceBytes(std::uint64_t n);
   // Every datagram sent or received goes to observer too (null: to nobody); it must outlive the
   // session's use of it.
   void SetTrafficObserver(orvel::ITrafficObserver* observer);
@@ -217,6 +224,9 @@ class CDeviceSession {
   bool m_forceConfiguration = false;
   UpdateChoices m_update;
   TaskStats m_stats;
+  // Called on the task's thread after every answer taken and every resend, when m_stats changed
+  // (orvelctl's live lines follow the bytes with it; the dialog's bar keeps its steps).
+  std::function<void()> m_onStats;
 
   // The device's round trip as this task's transfers measured it.
   const orvel::exchange::RoundTripEstimate& RoundTrip() const { return m_roundTrip; }
@@ -226,6 +236,13 @@ class CDeviceSession {
 
   orvel::IDesktop& m_desktop;
   orvel::IClock& m_clock;
+  // Counts the data bytes of a request handed to the link in queuedBytes, less what was announced;
+  // after an answer or a resend, StatsChanged tells m_onStats.
+  void CountQueued(std::uint64_t n);
+  void StatsChanged() {
+    if (m_onStats) m_onStats();
+  }
+  std::uint64_t m_announcedBytes = 0;
   // Reports a datagram from the device and what became of it.
   void ReportAnswer(const std::uint8_t* data, std::size_t shown, unsigned size,
                     orvel::DatagramFate fate);

@@ -85,6 +85,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   link.DiscardQueued();
   SendRequest(link, command, length, data, request);
   ++m_stats.requests;
+  CountQueued(length);
   unsigned sends = 1;
 
   AnswerBuffer answer{};
@@ -113,6 +114,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
       ReportAnswer(answer.data(), std::min<std::size_t>(n, answerLength), n, fate);
       if (fate == orvel::DatagramFate::Taken) {
         m_stats.bytes += length;
+        StatsChanged();
         if (sends > 1) TakeLateAnswers(link, sends, answerLength);
         return;
       }
@@ -122,6 +124,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
     SendRequest(link, command, length, data, request);
     ++m_stats.resends;
     ++sends;
+    StatsChanged();
   }
 }
 

@@ -8,6 +8,7 @@ void CDeviceSession::VerifyWritten(const std::vector<WrittenRegion>& regions,
   const Lease lease = GetLink();
   std::size_t total = 0;
   for (const WrittenRegion& region : regions) total += region.size;
+  AnnounceBytes(total);
   const auto percent = [total](std::size_t done) { return orvel::exchange::ShareOf(done, total); };
 
   orvel::protocol::ReadBackMismatch mismatch;

@@ -37,6 +37,7 @@ void TransferEngine::Submit(std::uint32_t address, std::uint16_t length, const s
   request.data = data;
   request.out = out;
   m_requests.push_back(request);
+  m_session.CountQueued(length);
 }
 
 void TransferEngine::Barrier() {
@@ -128,6 +129,7 @@ void TransferEngine::Take(std::size_t slot) {
   ++m_answered;
   m_answeredBytes += request.length;
   if (m_onAnswer) m_onAnswer(m_answered, m_answeredBytes);
+  m_session.StatsChanged();
 }
 
 void TransferEngine::ResendOverdue() {
@@ -141,6 +143,7 @@ void TransferEngine::ResendOverdue() {
     m_window.Lost(request.send);
     Transmit(request);
     ++m_session.m_stats.resends;
+    m_session.StatsChanged();
   }
 }
 

@@ -338,6 +338,10 @@ bool CDeviceSession::UpdateDevice() {
     m_progress.Step(0);
 
     Desktop().SetStatusText(m_hStatus, L"Обновление прибора...");
+    // The parts' bytes and their descriptors, told ahead for progress by bytes across the parts.
+    std::uint64_t partBytes = 0;
+    for (const Bytes& part : package.parts) partBytes += UpdatePartDescriptor::kSize + part.size();
+    AnnounceBytes(partBytes);
     std::uint32_t offset = 0;
     std::uint32_t partNumber = 0;
     for (const Bytes& part : package.parts) {

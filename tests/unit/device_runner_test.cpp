@@ -1,5 +1,5 @@
 // Running a task on many devices: how many run at once, a failure kept to its device, and the
-// results as a table, as JSON and as live lines.
+// results as a table and as JSON.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,7 +10,6 @@
 #include <thread>
 
 #include "cli/device_runner.h"
-#include "cli/status_board.h"
 #include "cli/task_log.h"
 #include "support/scripted_clock.h"
 
@@ -118,33 +117,6 @@ TEST(DeviceRunner, EveryJsonDocumentEscapesWhatATextHolds) {
     EXPECT_EQ(object["message"], read);
     EXPECT_EQ(object.value("file", read), read);
   }
-}
-
-TEST(StatusBoard, LiveLinesShowTheRunningDevicesAndCountTheRest) {
-  orvel::test::ScriptedClock clock;
-  orvel::cli::StatusBoard::Options options;
-  options.maxLines = 3;
-  options.width = 200;
-  orvel::cli::StatusBoard board(options, clock);
-  for (const char* device :
-       {"10.0.0.5:40000", "10.0.0.6:40000", "10.0.0.7:40000", "10.0.0.8:40000"})
-    board.Add(device);
-  board.Start(0, "update");
-  board.Start(1, "update");
-  board.Start(2, "update");
-  clock.Advance(4000);
-  // A quarter done in 4 s, 40 KiB moved: 10 KiB/s and 12 s to go.
-  board.Update(1, 25, "Запись программы ...", 40 * 1024, 2);
-  board.Finish(0, false);
-  const auto lines = board.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[0],
-            "10.0.0.6:40000        Запись программы .  25%    10.0 KiB/s  resends 2 ETA 0:12");
-  EXPECT_EQ(lines[1],
-            "10.0.0.7:40000        update               0%     0.0 KiB/s  resends 0 ETA -:--");
-  EXPECT_EQ(lines[2], "2 running, 1 waiting, 0 done, 1 failed");
-  board.Start(3, "update");
-  EXPECT_EQ(board.Lines().back(), "3 running (not all shown), 0 waiting, 0 done, 1 failed");
 }
 
 }  // namespace
