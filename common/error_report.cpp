@@ -54,9 +54,16 @@ int ShowCaughtFailure(IDesktop& desktop, WindowHandle owner, const std::wstring&
     throw;
   } catch (const CMBoxExeption& box) {
     return box.Show(desktop, owner);
+  } catch (const TaskInterrupted&) {
+    return InterruptedBox().Show(desktop, owner);
   } catch (...) {
     return CMBoxExeption(lastResortText, L"Ошибка.", mbox::kIconError).Show(desktop, owner);
   }
+}
+
+CMBoxExeption InterruptedBox() {
+  return CMBoxExeption(L"interrupted: the task was stopped where it was", L"orvelctl",
+                       mbox::kIconWarning);
 }
 
 }  // namespace orvel

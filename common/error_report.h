@@ -37,4 +37,10 @@ namespace orvel {
 // Returns the button pressed.
 int ShowCaughtFailure(IDesktop& desktop, WindowHandle owner, const std::wstring& lastResortText);
 
+// Thrown at a task's next wait once its run is told to stop at once (orvelctl's second Ctrl-C): the
+// task ends where it is, its temporary files removed by their owners on the way out, its records
+// kept. ShowCaughtFailure shows it as the box InterruptedBox().
+struct TaskInterrupted {};
+CMBoxExeption InterruptedBox();
+
 }  // namespace orvel

@@ -5,6 +5,7 @@
 // their bodies live in this folder, one file per task (the exchange primitives in exchange.cpp).
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -227,6 +228,13 @@ class CDeviceSession {
   // Called on the task's thread after every answer taken and every resend, when m_stats changed
   // (orvelctl's live lines follow the bytes with it; the dialog's bar keeps its steps).
   std::function<void()> m_onStats;
+  // When set, the task ends with orvel::TaskInterrupted at its next wait once it holds true
+  // (orvelctl: a run told to stop; the dialog never sets it).
+  const std::atomic<bool>* m_stopNow = nullptr;
+  // Throws orvel::TaskInterrupted when m_stopNow says so.
+  void StopPoint() const {
+    if (m_stopNow != nullptr && m_stopNow->load()) throw orvel::TaskInterrupted{};
+  }
 
   // The device's round trip as this task's transfers measured it.
   const orvel::exchange::RoundTripEstimate& RoundTrip() const { return m_roundTrip; }

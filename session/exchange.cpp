@@ -91,6 +91,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
   AnswerBuffer answer{};
   const auto answerLength = static_cast<std::uint16_t>(length + 32);
   for (;;) {
+    StopPoint();
     const std::int64_t tw = m_clock.NowMs();
     // An answer cannot be there the moment its request has gone: wait for it before the first
     // look, which spares a transfer two calls into the system per block.
@@ -100,6 +101,7 @@ void CDeviceSession::Exchange(const std::uint16_t& timeLimit, orvel::ILink& link
       const double e = Seconds(tw, m_clock.NowMs());
       if (n == 0) {
         if (e > kWindowSeconds) break;
+        StopPoint();
         link.WaitReadable(kPollMs);
         continue;
       }
@@ -179,6 +181,7 @@ void CDeviceSession::QueryVersion(DeviceVersion& out) {
       const double e = Seconds(tw, m_clock.NowMs());
       if (n == 0) {
         if (e > kWindowSeconds) break;
+        StopPoint();
         link.WaitReadable(kPollMs);
         continue;
       }
@@ -222,6 +225,7 @@ bool CDeviceSession::RestartDevice() {
       if (acknowledged) return true;
     }
     if (e > kWindowSeconds) return false;
+    StopPoint();
     if (n == 0) link.WaitReadable(kPollMs);
   }
 }

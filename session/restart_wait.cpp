@@ -26,6 +26,7 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
   if (!m_update.restartPoll || !acknowledged) {
     // The device is silent while it restarts; nothing is asked of it until the wait is over.
     for (unsigned second = 0; second < seconds; ++second) {
+      StopPoint();
       Clock().SleepMs(1000);
       m_progress.Step(0);
     }
@@ -61,6 +62,7 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
   AnswerBuffer answer{};
   unsigned asks = 0;
   for (std::int64_t askAt = start; askAt < end && !watch.Back(); ++asks) {
+    StopPoint();
     std::int64_t now = Clock().NowMs();
     if (now < askAt) Clock().SleepMs(static_cast<unsigned>(askAt - now));
     catchUp(Clock().NowMs());
@@ -116,8 +118,11 @@ bool CDeviceSession::WaitAfterRestart(bool acknowledged, restart::Probe probe) {
     return true;
   }
   // The whole wait is kept: a device that was not seen restarting may still be doing it.
-  if (const std::int64_t now = Clock().NowMs(); now < end) {
-    Clock().SleepMs(static_cast<unsigned>(end - now));
+  // A run that may be told to stop sleeps in pieces, to hear it.
+  const std::int64_t piece = m_stopNow != nullptr ? 200 : end;
+  for (std::int64_t now = Clock().NowMs(); now < end; now = Clock().NowMs()) {
+    StopPoint();
+    Clock().SleepMs(static_cast<unsigned>(std::min(end - now, piece)));
   }
   catchUp(end);
   ReportNote(std::string("restart wait: ") +

@@ -43,6 +43,7 @@ void TransferEngine::Submit(std::uint32_t address, std::uint16_t length, const s
 void TransferEngine::Barrier() {
   SendWhatFits();
   while (!m_out.empty()) {
+    m_session.StopPoint();
     // What has just gone out cannot be answered yet: wait before the first look, which spares a
     // stop-and-wait transfer two calls into the system per request.
     m_link.WaitReadable(kPollMs);
