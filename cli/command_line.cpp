@@ -295,6 +295,12 @@ void DeclareOptions(CLI::App& tool, Arguments& out) {
       ->check(notEmpty)
       ->type_name("FILE")
       ->group("tasks");
+  tool.add_option("--retry-file", out.retryFile,
+                  "write the devices that did not end ok or current to FILE, one a line, for "
+                  "--devices FILE next time")
+      ->check(notEmpty)
+      ->type_name("FILE")
+      ->group("tasks");
   tool.set_version_flag("--version", std::string("orvelctl ") + kToolVersion,
                         "the version of orvelctl");
 }

@@ -50,6 +50,7 @@ struct Arguments {
   std::optional<unsigned> resendMs;
   unsigned window = 1;
   std::optional<std::string> log;
+  std::optional<std::string> retryFile;  // the devices that did not end ok or current go there
   const Command* command = nullptr;
   std::optional<std::string> file;  // the command's argument
 };

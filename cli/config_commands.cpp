@@ -17,7 +17,7 @@ int CmdWriteConfig(CliContext& context) {
   try {
     context.session.RestartDevice();
   } catch (...) {
-    context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x000A", L"Ошибка.", mbox::kIconError));
+    context.session.ShowFailure(L"Ошибка потока:0x000A");
     restartRan = false;
   }
   return written && restartRan ? 0 : 1;

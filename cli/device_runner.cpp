@@ -6,6 +6,7 @@
 #include <exception>
 #include <thread>
 
+#include "cli/exit_status.h"
 #include "common/address_list.h"
 #include "common/text.h"
 
@@ -20,16 +21,16 @@ DeviceResult RunOne(const Endpoint& device, std::size_t index, IClock& clock,
     result = task(device, index);
   } catch (const std::exception& e) {
     result = DeviceResult{};
+    result.error = "internal";
     result.message = e.what();
   } catch (...) {
     result = DeviceResult{};
+    result.error = "internal";
     result.message = "unexpected failure";
   }
   result.device = device;
   result.seconds = static_cast<double>(clock.NowMs() - start) / 1000.0;
-  result.result = result.status != 0 ? TaskResult::Failed
-                  : result.current   ? TaskResult::Current
-                                     : TaskResult::Ok;
+  SettleResult(result);
   return result;
 }
 
@@ -42,6 +43,16 @@ std::string OneLine(std::string text) {
 
 }  // namespace
 
+void SettleResult(DeviceResult& result) {
+  if (result.status == 0) {
+    result.error.reset();
+    result.result = result.current ? TaskResult::Current : TaskResult::Ok;
+  } else {
+    if (!result.error) result.error = "internal";
+    result.result = *result.error == "interrupted" ? TaskResult::Interrupted : TaskResult::Failed;
+  }
+}
+
 std::vector<DeviceResult> RunOnDevices(
     const std::vector<Endpoint>& devices, unsigned jobs, IClock& clock,
     const std::function<DeviceResult(const Endpoint&, std::size_t)>& task,
@@ -51,24 +62,39 @@ std::vector<DeviceResult> RunOnDevices(
     results[i] = RunOne(devices[i], i, clock, task);
     return results[i].result;
   });
-  // Why the others never started: a canary that did not end well, else the failure limit.
+  // Why the others never started: a stop request, a canary that did not end well, else the
+  // failure limit.
   const std::size_t canaries = std::min(rules.canary, devices.size());
   const bool canaryFailed = std::any_of(results.begin(), results.begin() + canaries,
                                         [](const DeviceResult& r) { return !Succeeded(r.result); });
+  const bool stopped = rules.stop != nullptr && rules.stop->load();
   for (std::size_t i = 0; i < devices.size(); ++i) {
     if (started[i]) continue;
     results[i].device = devices[i];
     results[i].result = TaskResult::NotStarted;
-    results[i].message = canaryFailed ? "a canary device did not end ok"
-                                      : "the failure limit (--max-failed) was reached";
+    results[i].error = stopped ? "interrupted" : canaryFailed ? "canary" : "max-failed";
+    results[i].message = stopped        ? "the run was told to stop before the device started"
+                         : canaryFailed ? "a canary device did not end ok"
+                                        : "the failure limit (--max-failed) was reached";
   }
   return results;
 }
 
-int OverallStatus(const std::vector<DeviceResult>& results) {
-  int status = 0;
-  for (const DeviceResult& result : results) status = std::max(status, result.status);
+int OverallStatus(const std::vector<DeviceResult>& results, bool stopped) {
+  if (stopped) return kExitInterrupted;
+  int status = kExitOk;
+  for (const DeviceResult& result : results) {
+    if (!Succeeded(result.result)) status = std::max({status, result.status, int{kExitFailed}});
+  }
   return status;
+}
+
+std::string RetryDevices(const std::vector<DeviceResult>& results) {
+  std::string text;
+  for (const DeviceResult& result : results) {
+    if (!Succeeded(result.result)) text += EndpointText(result.device) + "\n";
+  }
+  return text;
 }
 
 std::string EndpointText(const Endpoint& device) {
@@ -84,15 +110,25 @@ std::string VersionText(const DeviceVersion& version) {
 std::string ResultsTable(const std::vector<DeviceResult>& results) {
   std::string table;
   char line[160];
-  std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %7s  %8s  %7s  %s\n", "device",
-                "version", "version after", "result", "seconds", "requests", "resends", "message");
+  std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %-17s  %7s  %8s  %7s  %s\n",
+                "device", "version", "version after", "result", "error", "seconds", "requests",
+                "resends", "message");
   table += line;
   for (const DeviceResult& r : results) {
-    std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %7.1f  %8lu  %7lu  ",
+    std::snprintf(line, sizeof line, "%-21s  %-7s  %-13s  %-11s  %-17s  %7.1f  %8lu  %7lu  ",
                   EndpointText(r.device).c_str(), r.version ? VersionText(*r.version).c_str() : "-",
                   r.versionAfter ? VersionText(*r.versionAfter).c_str() : "-",
-                  std::string(ResultWord(r.result)).c_str(), r.seconds, r.requests, r.resends);
-    table.append(line).append(OneLine(r.message));
+                  std::string(ResultWord(r.result)).c_str(), r.error ? r.error->c_str() : "-",
+                  r.seconds, r.requests, r.resends);
+    // The failure's message, then the warnings' codes (their messages are on stderr and in JSON).
+    std::string message = r.message;
+    if (!r.warnings.empty()) {
+      message += message.empty() ? "warnings:" : "; warnings:";
+      for (std::size_t i = 0; i < r.warnings.size(); ++i) {
+        message += (i == 0 ? " " : ", ") + r.warnings[i].code;
+      }
+    }
+    table.append(line).append(OneLine(message));
     // No blanks at the end of a line without a message.
     while (!table.empty() && table.back() == ' ') table.pop_back();
     table += '\n';

@@ -22,7 +22,7 @@ int CmdUpdate(CliContext& context) {
     }
     return 0;
   } catch (...) {
-    context.session.ShowBox(CMBoxExeption(L"Ошибка потока:0x0023", L"Ошибка.", mbox::kIconError));
+    context.session.ShowFailure(L"Ошибка потока:0x0023");
     return 1;
   }
 }

@@ -67,12 +67,22 @@ std::string UtcTime(std::time_t time) {
 
 Json OrNull(const std::optional<std::string>& text) { return text ? Json(*text) : Json(); }
 
+Json Warnings(const std::vector<Warning>& warnings) {
+  Json list = Json::array();
+  for (const Warning& w : warnings) list.push_back({{"code", w.code}, {"message", w.message}});
+  return list;
+}
+
 }  // namespace
 
 std::string ResultsJson(const std::vector<DeviceResult>& results) {
   return Document("devices", results, [](const DeviceResult& r) {
     Json object = DeviceObject(r.device, r.version, r.result, r.message,
                                {{"version_after", Version(r.versionAfter)}});
+    object.erase("message");  // after the error
+    object["error"] = r.error ? Json(*r.error) : Json();
+    object["message"] = r.message;
+    object["warnings"] = Warnings(r.warnings);
     object["seconds"] = Rounded(r.seconds, 1);
     object["requests"] = r.requests;
     object["resends"] = r.resends;
@@ -106,7 +116,9 @@ std::string TaskLogLine(const TaskLogEntry& e) {
   line["requests"] = e.requests;
   line["resends"] = e.resends;
   line["result"] = ResultWord(e.result);
+  line["error"] = OrNull(e.error);
   line["message"] = e.message;
+  line["warnings"] = Warnings(e.warnings);
   return Text(line);
 }
 

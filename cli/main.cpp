@@ -1,10 +1,11 @@
 // orvelctl: the command-line front end over the same core as the dialog, for one device or many.
 //   orvelctl [options] <command> [file]
-// Exit status: 0 every device succeeded, 1 a task failed (its boxes are on stderr), 2 bad usage,
-// 3 the run could not start (the port in use, the log not writable): nothing was sent.
+// Exit status (cli/exit_status.h): 0 every device ended ok or current, 1 some did not (their boxes
+// are on stderr), 2 bad usage, 3 the run could not start, 130 stopped by SIGINT or SIGTERM.
 // Every run, of one device or many, goes through the same runner and the shared socket.
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "cli/command_line.h"
 #include "cli/commands.h"
 #include "cli/device_runner.h"
+#include "cli/exit_status.h"
 #include "cli/port_hold.h"
 #include "cli/scan.h"
 #include "cli/status_board.h"
@@ -32,6 +34,7 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/file_io.h"
+#include "platform/stop_signals.h"
 #include "platform/user_folders.h"
 #include "platform/utf8.h"
 
@@ -39,7 +42,6 @@ namespace {
 
 using orvel::cli::Arguments;
 
-constexpr int kCannotStart = 3;
 
 // The sockets of the run, one held open for every interface and port of its devices before the
 // first request; empty when one could not be opened (its box already on stderr).
@@ -98,35 +100,63 @@ std::optional<std::string> FileDigest(const std::wstring& path) {
   return orvel::Sha256::Hex(orvel::Sha256::Of(bytes.data(), bytes.size()));
 }
 
-// Boxes as one text: "caption: text; caption: text".
-std::string BoxesText(const orvel::ConsoleDesktop& desktop) {
-  std::string message;
-  for (const auto& [caption, text] : desktop.Boxes()) {
-    if (!message.empty()) message += "; ";
-    message += orvel::ToUtf8(caption) + ": " + orvel::ToUtf8(text);
-  }
-  return message;
+// The file of a device's task: the command's argument, its device pattern filled in.
+std::optional<std::string> DeviceFile(const Arguments& arguments, std::uint32_t address) {
+  std::optional<std::string> file = arguments.file;
+  if (file && orvel::HasDevicePattern(*file)) file = orvel::ExpandDevicePattern(*file, address);
+  return file;
 }
 
-void LogTask(const Arguments& arguments, const std::optional<std::string>& file,
-             const CDeviceSession& session, const orvel::ConsoleDesktop& desktop,
-             std::time_t started, int status) {
+// The commands that only read from the device: a stop request ends them at once.
+bool OnlyReads(const Arguments& arguments) {
+  const std::string_view command = arguments.command->name;
+  return command == "version" || command == "read-config";
+}
+
+// The commands that read their file before anything is sent.
+bool ReadsItsFile(const Arguments& arguments) {
+  const std::string_view command = arguments.command->name;
+  return command == "write-config" || command == "write-program" || command == "update";
+}
+
+// Why a file cannot be read, in a few words; nothing when it can.
+std::optional<std::string> UnreadableFile(const std::string& file) {
+  if (file == "-") return std::nullopt;
+  std::vector<std::uint8_t> bytes;
+  switch (orvel::ReadWholeFile(orvel::PathFromArgument(file), bytes, 0)) {
+    case orvel::ReadStatus::Missing:
+      return "no such file";
+    case orvel::ReadStatus::NotAFile:
+      return "not a plain file";
+    case orvel::ReadStatus::CannotOpen:
+      return "it may not be read (permissions)";
+    default:
+      return std::nullopt;
+  }
+}
+
+// One line of the task log for a device, whether it ran or not.
+void LogDevice(const Arguments& arguments, std::mutex& logMutex,
+               const orvel::cli::DeviceResult& result, std::time_t started) {
   orvel::cli::TaskLogEntry entry;
   entry.time = started;
   entry.tool = std::string("orvelctl ") + orvel::cli::kToolVersion;
-  entry.device = session.m_deviceAddress;
-  entry.port = session.m_port;
-  entry.deviceVersion = session.m_stats.deviceVersion;
+  entry.device = result.device.address;
+  entry.port = result.device.port;
+  entry.deviceVersion = result.version;
   entry.task = arguments.command->name;
-  entry.file = file;
+  entry.file = DeviceFile(arguments, result.device.address);
   // Standard input is gone and standard output cannot be read back.
-  if (file && *file != "-") entry.sha256 = FileDigest(orvel::PathFromArgument(*file));
-  entry.requests = session.m_stats.requests;
-  entry.resends = session.m_stats.resends;
-  entry.result = status != 0               ? orvel::cli::TaskResult::Failed
-                 : session.m_stats.current ? orvel::cli::TaskResult::Current
-                                           : orvel::cli::TaskResult::Ok;
-  entry.message = BoxesText(desktop);
+  if (entry.file && *entry.file != "-") {
+    entry.sha256 = FileDigest(orvel::PathFromArgument(*entry.file));
+  }
+  entry.requests = result.requests;
+  entry.resends = result.resends;
+  entry.result = result.result;
+  entry.error = result.error;
+  entry.message = result.message;
+  entry.warnings = result.warnings;
+  const std::lock_guard lock(logMutex);
   if (!orvel::cli::AppendTaskLog(orvel::PathFromArgument(*arguments.log),
                                  orvel::cli::TaskLogLine(entry))) {
     std::fprintf(stderr, "orvelctl: cannot append to the log %s\n",
@@ -142,6 +172,9 @@ struct RunShared {
   orvel::IClock& clock;
   std::int64_t startMs = 0;
   std::mutex logMutex;
+  // Set by a stop request: the first for the commands that only read, the second for all.
+  const std::atomic<bool>* stopReads = nullptr;
+  const std::atomic<bool>* stopAll = nullptr;
   // Where the records of unfinished updates are kept (empty: in the Temp folder, as the dialog).
   std::wstring stateFolder;
 };
@@ -186,6 +219,9 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
                          std::make_unique<orvel::SharedLink>(shared.sockets, desktop));
   lines.Watch(session);
   if (shared.live) session.m_onStats = [&lines] { lines.Stats(); };
+  // A read stops at the first request to stop; a write, an update, a restart finish unless asked
+  // twice: a half-written device is worse than a finished one.
+  session.m_stopNow = OnlyReads(arguments) ? shared.stopReads : shared.stopAll;
 
   // What the dialog's PrepareConnection does before every task.
   session.m_timeLimit = 40;
@@ -217,10 +253,7 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   }
   session.BeginTask();
 
-  std::optional<std::string> file = arguments.file;
-  if (file && orvel::HasDevicePattern(*file)) {
-    file = orvel::ExpandDevicePattern(*file, device.address);
-  }
+  const std::optional<std::string> file = DeviceFile(arguments, device.address);
   shared.board.Start(line, arguments.command->name);
   const std::time_t started = std::time(nullptr);
   if (file) desktop.SetChosenFile(orvel::PathFromArgument(*file));
@@ -231,13 +264,8 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   } catch (...) {
     session.ShowFailure(L"Ошибка потока:0x000A");
   }
-  shared.board.Finish(line, status == 0 ? "ok" : "failed", status == 0);
-  if (arguments.log) {
-    const std::lock_guard lock(shared.logMutex);
-    LogTask(arguments, file, session, desktop, started, status);
-  }
-
   orvel::cli::DeviceResult result;
+  result.device = device;
   result.version = session.m_stats.deviceVersion;
   // A silent device answers the version query with nothing: no version.
   if (result.version && result.version->kind == 0 && result.version->number == 0) {
@@ -246,9 +274,26 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   result.versionAfter = session.m_stats.versionAfter;
   result.status = status;
   result.current = session.m_stats.current;
-  result.message = BoxesText(desktop);
+  std::vector<orvel::cli::Box> boxes;
+  for (const auto& [caption, text] : desktop.Boxes()) boxes.push_back({caption, text});
+  orvel::cli::Outcome outcome = orvel::cli::JudgeBoxes(boxes, status == 0);
+  result.error = outcome.error;
+  result.message = std::move(outcome.message);
+  result.warnings = std::move(outcome.warnings);
+  // The dialog's box names no file and no reason where the file cannot be opened: orvelctl adds
+  // both, on stderr and in the results.
+  if (result.error == "file-open" && file && result.message.find(*file) == std::string::npos) {
+    const std::string detail = *file + ": " + UnreadableFile(*file).value_or("it cannot be read");
+    result.message += (result.message.ends_with("\n") ? "" : " ") + detail;
+    shared.board.Print((several ? orvel::cli::EndpointText(device) + ": " : std::string()) +
+                       "orvelctl: " + orvel::TerminalText(detail));
+  }
   result.requests = session.m_stats.requests;
   result.resends = session.m_stats.resends;
+  orvel::cli::SettleResult(result);
+  shared.board.Finish(line, std::string(orvel::cli::ResultWord(result.result)),
+                      orvel::cli::Succeeded(result.result), result.error.value_or(""));
+  if (arguments.log) LogDevice(arguments, shared.logMutex, result, started);
   return result;
 }
 
@@ -275,7 +320,7 @@ int RunScan(const Arguments& arguments) {
   if (arguments.trace) strangers.emplace(stderr, clock);
   orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
   const auto holds = HoldPorts(sockets, arguments, {{0, *arguments.port}}, clock);
-  if (holds.empty()) return kCannotStart;
+  if (holds.empty()) return orvel::cli::kExitCannotStart;
   std::vector<orvel::cli::FoundDevice> found;
   try {
     found = orvel::cli::Scan(sockets.For(arguments.interfaceAddress, *arguments.port), addresses,
@@ -308,6 +353,15 @@ int Run(const Arguments& arguments) {
   } else {
     stateFolder = orvel::UserStateFolder(L"orvelctl", L"OrvelTools").value_or(L"");
   }
+  // A file that every device would fail to read stops the run before anything is sent.
+  if (ReadsItsFile(arguments) && arguments.file && !orvel::HasDevicePattern(*arguments.file)) {
+    if (const auto reason = UnreadableFile(*arguments.file)) {
+      // The dialog's box, which names no file, and the file with the reason.
+      std::fprintf(stderr, "Внимание!: Не удается открыть файл(ы):\n%s: %s\n",
+                   orvel::TerminalText(*arguments.file).c_str(), reason->c_str());
+      return orvel::cli::kExitCannotStart;
+    }
+  }
   orvel::SteadyClock clock;
   const std::int64_t startMs = clock.NowMs();
   std::vector<orvel::Endpoint> devices;
@@ -324,22 +378,67 @@ int Run(const Arguments& arguments) {
   boardOptions.width = terminal.columns > 1 ? terminal.columns - 1 : terminal.columns;
   boardOptions.maxLines = std::clamp<std::size_t>(terminal.rows / 2, 2, 24);
   std::vector<orvel::cli::DeviceResult> results;
+  // The first SIGINT or SIGTERM: no new device starts and the reads stop; the second: everything
+  // stops at once. Taken before any thread starts, so that every thread leaves them to it.
+  std::atomic<bool> stopStarts{false}, stopReads{false}, stopAll{false};
+  orvel::cli::StatusBoard* boardInUse = nullptr;
+  std::mutex boardMutex;  // boardInUse, between the run and the signals' thread
+  const auto say = [&](const std::string& text) {
+    const std::lock_guard lock(boardMutex);
+    if (boardInUse != nullptr) {
+      boardInUse->Print(text);
+    } else {
+      std::fprintf(stderr, "%s\n", text.c_str());
+    }
+  };
+  const orvel::StopSignals signals([&](unsigned count) {
+    if (count == 1) {
+      stopStarts = true;
+      stopReads = true;
+      say(OnlyReads(arguments)
+              ? "orvelctl: stopping: no new device starts, the reads in flight end now."
+              : "orvelctl: stopping: no new device starts; the devices being written finish "
+                "(a half-written device is worse than a finished one). Press Ctrl-C again "
+                "(or send SIGTERM again) to stop them at once.");
+    } else if (count == 2) {
+      stopAll = true;
+      say("orvelctl: stopping at once: the devices in flight end where they are; "
+          "the records of unfinished updates are kept.");
+    } else {
+      // A third: whatever still holds the run up (a question on the terminal) is left behind.
+      orvel::RemovePendingTemporaryFile();
+      std::_Exit(orvel::cli::kExitInterrupted);
+    }
+  });
+  orvel::cli::RolloutRules rules = arguments.rollout;
+  rules.stop = &stopStarts;
   {
     // Datagrams from no device of the run are traced here.
     std::optional<orvel::cli::TraceWriter> strangers;
     if (arguments.trace) strangers.emplace(stderr, clock, startMs);
     orvel::SharedSockets sockets(strangers ? &*strangers : nullptr);
     const auto holds = HoldPorts(sockets, arguments, devices, clock);
-    if (holds.empty()) return kCannotStart;
+    if (holds.empty()) return orvel::cli::kExitCannotStart;
     orvel::cli::StatusBoard board(boardOptions, clock);
+    {
+      const std::lock_guard lock(boardMutex);
+      boardInUse = &board;
+    }
     for (const orvel::Endpoint& device : devices) board.Add(orvel::cli::EndpointText(device));
-    RunShared shared{sockets, board, live, clock, startMs, {}, stateFolder};
+    RunShared shared{sockets, board, live, clock, startMs, {}, &stopReads, &stopAll, stateFolder};
     results = orvel::cli::RunOnDevices(
         devices, arguments.jobs, clock,
         [&](const orvel::Endpoint& device, std::size_t line) {
           return RunDevice(arguments, shared, device, line);
         },
-        arguments.rollout);
+        rules);
+    for (std::size_t i = 0; i < results.size(); ++i) {
+      if (results[i].result != orvel::cli::TaskResult::NotStarted) continue;
+      board.Finish(i, "not started", false, results[i].error.value_or(""));
+      if (arguments.log) LogDevice(arguments, shared.logMutex, results[i], std::time(nullptr));
+    }
+    const std::lock_guard lock(boardMutex);
+    boardInUse = nullptr;
   }
 
   if (arguments.json) {
@@ -347,7 +446,18 @@ int Run(const Arguments& arguments) {
   } else if (devices.size() > 1) {
     std::fputs(orvel::cli::ResultsTable(results).c_str(), stdout);
   }
-  return orvel::cli::OverallStatus(results);
+  int status = orvel::cli::OverallStatus(results, signals.Count() > 0);
+  if (arguments.retryFile) {
+    const std::string text = orvel::cli::RetryDevices(results);
+    if (orvel::WriteFileAtomically(orvel::PathFromArgument(*arguments.retryFile),
+                                   reinterpret_cast<const std::uint8_t*>(text.data()),
+                                   text.size()) != orvel::WriteStatus::Ok) {
+      std::fprintf(stderr, "orvelctl: cannot write the retry file %s\n",
+                   orvel::TerminalText(*arguments.retryFile).c_str());
+      if (status == orvel::cli::kExitOk) status = orvel::cli::kExitFailed;
+    }
+  }
+  return status;
 }
 
 }  // namespace
@@ -360,6 +470,6 @@ int main(int argc, char** argv) {
     return ResultsWritten(*status);
   }
   orvel::RemovePendingTemporaryFileOnStop();
-  if (!LogWritable(arguments)) return ResultsWritten(kCannotStart);
+  if (!LogWritable(arguments)) return ResultsWritten(orvel::cli::kExitCannotStart);
   return ResultsWritten(Run(arguments));
 }

@@ -1,6 +1,7 @@
 #include "cli/rollout.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -45,10 +46,12 @@ std::vector<bool> RunInOrder(std::size_t devices, unsigned jobs, const RolloutRu
   const auto work = [&] {
     std::unique_lock lock(mutex);
     for (;;) {
+      if (rules.stop != nullptr && rules.stop->load()) break;
       const RolloutGate::Decision decision = gate.Next();
       if (decision == RolloutGate::Decision::Stop) break;
       if (decision == RolloutGate::Decision::Wait) {
-        changed.wait(lock);
+        // Woken by a device that ends, or in a while to look at the stop flag.
+        changed.wait_for(lock, std::chrono::milliseconds(100));
         continue;
       }
       const std::size_t index = gate.Take();

@@ -7,6 +7,7 @@
 //                   rounded up, at least one).
 // Devices in flight when a limit is reached finish; those never started end `not started`.
 
+#include <atomic>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -27,6 +28,8 @@ std::size_t FailuresThatStop(const FailureLimit& limit, std::size_t devices);
 struct RolloutRules {
   std::size_t canary = 0;  // 0: no canary
   std::optional<FailureLimit> maxFailed;
+  // When set and true, no further device starts (a run told to stop); read by the workers.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // The gate's arithmetic, without threads: devices start in list order, each when Next says so.

@@ -40,10 +40,19 @@ constexpr Kind kKinds[] = {
     {L"interrupted", "interrupted", false},
 };
 
+// The boxes of the link carry the system's own text: their captions tell them.
+constexpr std::wstring_view kLinkCaptions[] = {
+    L"Ошибка инициализации подключения.",
+    L"Ошибка инициализации протокола UDP.",
+    L"Ошибка отправки пакета.",
+    L"Ошибка чтения пакета данных.",
+    L"Ошибка проверки имеющихся данных для чтения из сокета.",
+};
+
 // Questions are neither failure nor warning: the box before them says what happened.
 constexpr std::wstring_view kQuestions[] = {
     L"Попытаться выйти на связь с прибором?",
-    L"Предыдущее обновление прибора не завершено: конфигурация не была записана обратно.",
+    L"Предыдущее обновление прибора не завершено: конфигурация не была записана",
 };
 
 std::string BoxMessage(const Box& box) { return ToUtf8(box.caption) + ": " + ToUtf8(box.text); }
@@ -78,6 +87,9 @@ std::optional<std::pair<std::string, bool>> BoxCode(const Box& box) {
   for (const Kind& kind : kKinds) {
     if (box.text.starts_with(kind.start)) return std::pair{std::string(kind.code), kind.warning};
   }
+  for (const std::wstring_view caption : kLinkCaptions) {
+    if (box.caption == caption) return std::pair<std::string, bool>{"link", false};
+  }
   return std::nullopt;
 }
 
@@ -98,6 +110,11 @@ Outcome JudgeBoxes(const std::vector<Box>& boxes, bool succeeded) {
       }
     }
     if (!failure) failure = lastWarning;
+    // A link that could not be opened or failed explains the silence that follows it.
+    for (std::size_t i = 0; i < boxes.size(); ++i) {
+      const auto code = BoxCode(boxes[i]);
+      if (code && (code->first == "link" || code->first == "port-in-use")) failure = i;
+    }
     outcome.error = "internal";
     if (failure) {
       const auto code = BoxCode(boxes[*failure]);

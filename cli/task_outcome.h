@@ -57,7 +57,8 @@ struct Outcome {
 std::optional<std::pair<std::string, bool>> BoxCode(const Box& box);
 
 // The outcome of a task from its boxes, in the order shown, and whether it ended ok. The failure
-// is the last box that is no warning kind; the other boxes are warnings.
+// is the last box of the link (link, port-in-use), else the last that is no warning kind; the
+// other boxes are warnings.
 Outcome JudgeBoxes(const std::vector<Box>& boxes, bool succeeded);
 
 }  // namespace orvel::cli

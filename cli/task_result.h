@@ -7,10 +7,11 @@
 namespace orvel::cli {
 
 enum class TaskResult {
-  Ok,          // the task did what it was asked
-  Current,     // update --skip-current: the device had the package's version, nothing was written
-  Failed,      // the task failed; its boxes say why
-  NotStarted,  // a failed canary or the failure limit kept the task from starting
+  Ok,           // the task did what it was asked
+  Current,      // update --skip-current: the device had the package's version, nothing was written
+  Failed,       // the task failed; its boxes say why
+  NotStarted,   // a failed canary, the failure limit or a stop request kept the task from starting
+  Interrupted,  // a second stop request (SIGINT, SIGTERM) ended the task where it was
 };
 
 constexpr std::string_view ResultWord(TaskResult result) {
@@ -23,6 +24,8 @@ constexpr std::string_view ResultWord(TaskResult result) {
       return "failed";
     case TaskResult::NotStarted:
       return "not started";
+    case TaskResult::Interrupted:
+      return "interrupted";
   }
   return "failed";
 }

@@ -287,7 +287,7 @@ TEST(TraceAndLogCli, EveryDatagramOnStderrAndOneLogLinePerTask) {
   const std::string digest = orvel::Sha256::Hex(orvel::Sha256::Of(file.data(), file.size()));
   const std::string first = lines.substr(0, lines.find('\n'));
   const auto logged = nlohmann::ordered_json::parse(first);
-  EXPECT_EQ(logged.size(), 12u) << first;
+  EXPECT_EQ(logged.size(), 14u) << first;
   EXPECT_EQ(logged["tool"].get<std::string>().rfind("orvelctl ", 0), 0u) << first;
   EXPECT_EQ(logged["device"], "127.0.0.2");
   EXPECT_EQ(logged["port"], sim.port());

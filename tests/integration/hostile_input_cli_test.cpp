@@ -169,13 +169,14 @@ TEST(HostileCli, InputsThatAreNotPlainFilesAreRefusedBeforeTheyAreRead) {
     // Nobody writes into the FIFO: opening it as a file would wait for ever.
     const CommandResult result = Ctl(Connect(sim, {command, (dir / "pipe").string()}), dir);
     EXPECT_FALSE(result.timedOut);
-    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.exitCode, 3);  // the run could not start
     EXPECT_TRUE(Contains(result.err, kCannotOpen)) << result.err;
+    EXPECT_TRUE(Contains(result.err, "pipe: not a plain file")) << result.err;
     EXPECT_LT(result.elapsed, seconds(5));
   }
   if (MakeDeviceNode(dir / "zero", 5)) {
     const CommandResult zero = Ctl(Connect(sim, {"write-program", (dir / "zero").string()}), dir);
-    EXPECT_EQ(zero.exitCode, 1);
+    EXPECT_EQ(zero.exitCode, 3);
     EXPECT_TRUE(Contains(zero.err, kCannotOpen)) << zero.err;
   }
 
@@ -249,7 +250,8 @@ TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
     const char* signal;
     int status;
   };
-  for (const Stop& stop : {Stop{"INT", 130}, Stop{"TERM", 143}, Stop{"HUP", 129}, Stop{"QUIT", 131},
+  // SIGINT and SIGTERM stop the run as a request to stop: its own exit status 130.
+  for (const Stop& stop : {Stop{"INT", 130}, Stop{"TERM", 130}, Stop{"HUP", 129}, Stop{"QUIT", 131},
                            Stop{"USR1", 138}, Stop{"ALRM", 142}}) {
     SCOPED_TRACE(stop.signal);
     SimProcess sim({"--silent-after", "20"});
@@ -271,7 +273,7 @@ TEST(HostileCli, TemporaryFilesNeverPileUpNorOutliveTheRun) {
               SimProcess::kToolAddress, "read-config", "cfg-{device}.bin"}) +
       " & " + kAwaitTemporary + " kill -TERM $!; wait $!; echo status $?";
   const CommandResult result = Shell(script, dir);
-  EXPECT_TRUE(Contains(result.out, "status 143")) << result.out << result.err;
+  EXPECT_TRUE(Contains(result.out, "status 130")) << result.out << result.err;
   EXPECT_EQ(folder.Names(), std::vector<std::string>{"target.bin"});
 }
 
@@ -376,10 +378,12 @@ TEST(HostileCli, AddressesOfThisComputerAreNoDevices) {
   const CommandResult result =
       Ctl({"-d", "127.0.0.0/29", "-i", "127.0.0.1", "-p", std::to_string(site.port()), "version"});
   EXPECT_EQ(result.exitCode, 0) << result.out << result.err;
+  // One message, and then each device's line as it ends.
   const std::vector<std::string> errors = Lines(result.err);
-  ASSERT_EQ(errors.size(), 1u) << result.err;
+  ASSERT_EQ(errors.size(), 6u) << result.err;
   EXPECT_TRUE(Contains(errors[0], "127.0.0.1")) << result.err;
   EXPECT_TRUE(Contains(errors[0], "this computer")) << result.err;
+  EXPECT_EQ(Count(result.err, " ok "), 5u) << result.err;
   EXPECT_EQ(Lines(result.out).size(), 6u) << result.out;
   EXPECT_FALSE(Contains(result.out, "127.0.0.1:")) << result.out;
   EXPECT_EQ(Count(result.out, " ok "), 5u) << result.out;

@@ -65,8 +65,10 @@ std::vector<DeviceResult> TwoResults() {
   ok.result = orvel::cli::TaskResult::Ok;
   ok.seconds = 3.24;
   ok.requests = 962;
+  ok.warnings = {{"config-unknown", "Ошибка.: Нет данных"}, {"restart", "Внимание!: x"}};
   DeviceResult failed;
   failed.device = {0x0A000009, 4001};
+  failed.error = "no-answer";
   failed.message = "Ошибка обмена данными.: Нет ответа \"от\"\nприбора\\";
   failed.seconds = 40.05;
   failed.requests = 27;
@@ -79,18 +81,21 @@ TEST(DeviceRunner, ResultsAsATableAndAsOneJsonDocument) {
   results[0].versionAfter = DeviceVersion{0, 112};
   EXPECT_EQ(
       orvel::cli::ResultsTable(results),
-      "device                 version  version after  result       seconds  requests  resends  "
-      "message\n"
-      "10.0.0.5:40000         1.11     1.12           ok               3.2       962        0\n"
-      "10.0.0.9:4001          -        -              failed          40.0        27       26  "
-      "Ошибка обмена данными.: Нет ответа \"от\" прибора\\\n");
+      "device                 version  version after  result       error              seconds  "
+      "requests  resends  message\n"
+      "10.0.0.5:40000         1.11     1.12           ok           -                      3.2  "
+      "     962        0  warnings: config-unknown, restart\n"
+      "10.0.0.9:4001          -        -              failed       no-answer             40.0  "
+      "      27       26  Ошибка обмена данными.: Нет ответа \"от\" прибора\\\n");
   EXPECT_EQ(orvel::cli::ResultsJson(results),
             "{\"devices\":[{\"device\":\"10.0.0.5:40000\",\"version\":\"1.11\",\"kind\":0,"
-            "\"version_after\":\"1.12\",\"result\":\"ok\",\"message\":\"\",\"seconds\":3.2,"
+            "\"version_after\":\"1.12\",\"result\":\"ok\",\"error\":null,\"message\":\"\","
+            "\"warnings\":[{\"code\":\"config-unknown\",\"message\":\"Ошибка.: Нет данных\"},"
+            "{\"code\":\"restart\",\"message\":\"Внимание!: x\"}],\"seconds\":3.2,"
             "\"requests\":962,\"resends\":0},"
             "{\"device\":\"10.0.0.9:4001\",\"version\":null,\"kind\":null,\"version_after\":null,"
-            "\"result\":\"failed\",\"message\":\"Ошибка обмена данными.: Нет ответа "
-            "\\\"от\\\"\\nприбора\\\\\","
+            "\"result\":\"failed\",\"error\":\"no-answer\",\"message\":\"Ошибка обмена данными.: "
+            "Нет ответа \\\"от\\\"\\nприбора\\\\\",\"warnings\":[],"
             "\"seconds\":40.0,\"requests\":27,\"resends\":26}]}\n");
   EXPECT_EQ(orvel::cli::ResultsJson({}), "{\"devices\":[]}\n");
 }

@@ -22,6 +22,7 @@ const Box kRestart{L"Внимание!", L"Необходимо перезагр
 const Box kVerify{L"Ошибка.",
                   L"Проверка записи: прочитанное из прибора не совпадает с записанным.\n"};
 const Box kStrange{L"Ошибка.", L"что-то новое"};
+const Box kSendFailed{L"Ошибка отправки пакета.", L"Network is unreachable"};
 
 TEST(TaskOutcome, TheFailureIsTheLastBoxOfAFailureKindAndTheRestAreWarnings) {
   struct Case {
@@ -40,6 +41,8 @@ TEST(TaskOutcome, TheFailureIsTheLastBoxOfAFailureKindAndTheRestAreWarnings) {
       {{kRestart}, true, std::nullopt, {"restart"}},
       {{kRestart}, false, "restart", {}},
       {{kStrange}, false, "internal", {}},
+      // A link that fails explains the silence after it.
+      {{kSendFailed, kNoAnswer}, false, "link", {"no-answer"}},
       {{kStrange}, true, std::nullopt, {"other"}},
       {{}, false, "internal", {}},
   };

@@ -152,12 +152,16 @@ TEST(TrafficReport, TaskLogLineIsOneJsonObject) {
   entry.file = "dir/\"odd\"\\name.bin";
   entry.requests = 177;
   entry.resends = 2;
+  entry.error = "file-open";
   entry.message = "Ошибка.: line\none";
+  entry.warnings = {{"config-unknown", "Ошибка.: Нет данных"}};
   EXPECT_EQ(orvel::cli::TaskLogLine(entry),
             "{\"time\":\"1970-01-02T01:01:01Z\",\"tool\":\"orvelctl 1.0.0\",\"device\":"
             "\"127.0.0.2\",\"port\":40000,\"deviceVersion\":\"0.05\",\"task\":\"write-config\","
             "\"file\":\"dir/\\\"odd\\\"\\\\name.bin\",\"sha256\":null,\"requests\":177,"
-            "\"resends\":2,\"result\":\"failed\",\"message\":\"Ошибка.: line\\none\"}");
+            "\"resends\":2,\"result\":\"failed\",\"error\":\"file-open\",\"message\":"
+            "\"Ошибка.: line\\none\",\"warnings\":[{\"code\":\"config-unknown\",\"message\":"
+            "\"Ошибка.: Нет данных\"}]}");
 }
 
 }  // namespace
