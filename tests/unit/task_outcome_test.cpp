@@ -80,4 +80,15 @@ TEST(TaskOutcome, EveryBoxOfTheSourcesHasACode) {
   EXPECT_GE(found, 20u);
 }
 
+// Every code orvelctl can print is in docs/json.md, in a table row of its own.
+TEST(TaskOutcome, EveryCodeIsDocumented) {
+  std::ifstream file(std::string(ORVEL_SOURCE_DIR) + "/docs/json.md");
+  const std::string doc((std::istreambuf_iterator<char>(file)), {});
+  for (const auto& codes : {orvel::cli::FailureCodes(), orvel::cli::WarningCodes()}) {
+    for (const std::string_view code : codes) {
+      EXPECT_NE(doc.find("\n| `" + std::string(code) + "` |"), std::string::npos) << code;
+    }
+  }
+}
+
 }  // namespace
