@@ -35,11 +35,18 @@ StopSignals::~StopSignals() {
 }
 #else
 namespace {
+// SIGINT and SIGTERM, but not one that whoever started us ignores (a background job's SIGINT).
 sigset_t StopSet() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
+  for (const int signal : {SIGINT, SIGTERM}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && (current.sa_flags & SA_SIGINFO) == 0 &&
+        current.sa_handler == SIG_IGN) {
+      continue;
+    }
+    sigaddset(&set, signal);
+  }
   return set;
 }
 }  // namespace

@@ -6,6 +6,7 @@
 //
 // POSIX: the signals are blocked in the thread that creates it, and so in every thread started
 // after it, and taken by a thread of its own with sigtimedwait; create it before any other thread.
+// A signal that whoever started the process ignores stays ignored.
 
 #include <atomic>
 #include <functional>

@@ -97,13 +97,14 @@ void ExpectDocumented(const CommandResult& result) {
   const auto errors = Documented("### Error codes");
   auto warnings = Documented("### Warning codes");
   warnings.insert(errors.begin(), errors.end());
-  for (const auto& [address, device] : ByAddress(result)) {
+  for (auto& [address, device] : ByAddress(result)) {
     for (const auto& [key, value] : device.items()) EXPECT_TRUE(keys.contains(key)) << key;
+    for (const std::string& key : keys) EXPECT_TRUE(device.contains(key)) << key << device;
     EXPECT_TRUE(results.contains(device["result"])) << device;
     if (!device["error"].is_null()) {
       EXPECT_TRUE(errors.contains(device["error"])) << device;
     }
-    for (const auto& warning : device["warnings"]) {
+    for (auto& warning : device["warnings"]) {
       EXPECT_TRUE(warnings.contains(warning["code"])) << device;
     }
   }
