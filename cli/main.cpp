@@ -42,7 +42,6 @@ namespace {
 
 using orvel::cli::Arguments;
 
-
 // The sockets of the run, one held open for every interface and port of its devices before the
 // first request; empty when one could not be opened (its box already on stderr).
 std::vector<std::unique_ptr<orvel::cli::PortHold>> HoldPorts(
@@ -119,20 +118,15 @@ bool ReadsItsFile(const Arguments& arguments) {
   return command == "write-config" || command == "write-program" || command == "update";
 }
 
-// Why a file cannot be read, in a few words; nothing when it can.
+// Why a task's file cannot be opened, in the system's words; nothing when it can.
 std::optional<std::string> UnreadableFile(const std::string& file) {
   if (file == "-") return std::nullopt;
+  const std::wstring path = orvel::PathFromArgument(file);
   std::vector<std::uint8_t> bytes;
-  switch (orvel::ReadWholeFile(orvel::PathFromArgument(file), bytes, 0)) {
-    case orvel::ReadStatus::Missing:
-      return "no such file";
-    case orvel::ReadStatus::NotAFile:
-      return "not a plain file";
-    case orvel::ReadStatus::CannotOpen:
-      return "it may not be read (permissions)";
-    default:
-      return std::nullopt;
-  }
+  const orvel::ReadStatus status = orvel::ReadWholeFile(path, bytes, 0);  // measured, not read
+  if (!orvel::CannotBeOpened(status)) return std::nullopt;
+  const std::string reason = orvel::OpenFailureReason(path, false);
+  return reason.empty() ? orvel::ReadFailureText(status, 0) : reason;
 }
 
 // One line of the task log for a device, whether it ran or not.
@@ -280,14 +274,6 @@ orvel::cli::DeviceResult RunDevice(const Arguments& arguments, RunShared& shared
   result.error = outcome.error;
   result.message = std::move(outcome.message);
   result.warnings = std::move(outcome.warnings);
-  // The dialog's box names no file and no reason where the file cannot be opened: orvelctl adds
-  // both, on stderr and in the results.
-  if (result.error == "file-open" && file && result.message.find(*file) == std::string::npos) {
-    const std::string detail = *file + ": " + UnreadableFile(*file).value_or("it cannot be read");
-    result.message += (result.message.ends_with("\n") ? "" : " ") + detail;
-    shared.board.Print((several ? orvel::cli::EndpointText(device) + ": " : std::string()) +
-                       "orvelctl: " + orvel::TerminalText(detail));
-  }
   result.requests = session.m_stats.requests;
   result.resends = session.m_stats.resends;
   orvel::cli::SettleResult(result);
@@ -356,8 +342,8 @@ int Run(const Arguments& arguments) {
   // A file that every device would fail to read stops the run before anything is sent.
   if (ReadsItsFile(arguments) && arguments.file && !orvel::HasDevicePattern(*arguments.file)) {
     if (const auto reason = UnreadableFile(*arguments.file)) {
-      // The dialog's box, which names no file, and the file with the reason.
-      std::fprintf(stderr, "Внимание!: Не удается открыть файл(ы):\n%s: %s\n",
+      // The dialog's box, with the file and the system's reason as a device's task shows them.
+      std::fprintf(stderr, "Внимание!: Не удается открыть файл(ы):\n%s (%s)\n",
                    orvel::TerminalText(*arguments.file).c_str(), reason->c_str());
       return orvel::cli::kExitCannotStart;
     }

@@ -93,7 +93,7 @@ TEST(CliStart, FileThatCannotBeOpenedIsNamedWithTheReason) {
   SimProcess sim({"--version-number", "111"});
   TempFolder folder;
   const auto update = Ctl(sim, {"update", "nope.update"}, folder.path());
-  EXPECT_EQ(update.exitCode, 1);
+  EXPECT_EQ(update.exitCode, 3);  // the run could not start
   EXPECT_TRUE(
       Has(update.err,
           "Внимание!: Не удается открыть файл(ы):\nnope.update (No such file or directory)"))

@@ -105,13 +105,14 @@ TEST(SiteCli, EightDevicesWithASilentAndALossyOneEndRightAndTheFailureIsNamed) {
         << program.out;
   }
   // The lossy device did lose answers, and its resends made up for them: its row reads
-  // "device version version-after result seconds requests resends".
+  // "device version version-after result error seconds requests resends".
   std::istringstream row(program.out.substr(program.out.find(kLossy + ":")));
-  std::string device, version, versionAfter, outcome;
+  std::string device, version, versionAfter, outcome, error;
   double seconds = 0;
   unsigned long requests = 0, resends = 0;
-  row >> device >> version >> versionAfter >> outcome >> seconds >> requests >> resends;
+  row >> device >> version >> versionAfter >> outcome >> error >> seconds >> requests >> resends;
   EXPECT_EQ(outcome, "ok");
+  EXPECT_EQ(error, "-");
   EXPECT_GT(resends, 0u) << program.out;
 
   // read-config: one file per device, named after it.
