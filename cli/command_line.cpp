@@ -40,10 +40,14 @@ constexpr const char* kFooter[] = {
     "Several devices: read-config needs {device} in its file name (cfg-{device}.bin becomes "
     "cfg-10.0.0.5.bin); the other commands send the same file to every device; the update keeps "
     "each device's backups in Temp/<address>/. A table of the results ends the run on stdout: "
-    "device, version before, version after (update), result (ok, current, failed, not started), "
-    "seconds, requests, resends, message.",
-    "Exit status: 0 every device succeeded, 1 any failed, 2 bad usage, 3 the run could not start "
-    "(the port in use, the log not writable); nothing was sent to any device.",
+    "device, version before, version after (update), result (ok, current, failed, interrupted, "
+    "not started), error code, seconds, requests, resends, message (docs/json.md lists the codes).",
+    "Ctrl-C or SIGTERM: no new device starts, writes and updates in flight finish; a second one "
+    "stops at once.",
+    "Exit status: 0 every device ended ok or current, 1 some device did not, 2 bad usage, 3 the "
+    "run "
+    "could not start (the port in use, the log not writable, an input file missing): nothing was "
+    "sent to any device; 130 stopped by SIGINT or SIGTERM.",
 };
 
 const Command& CommandNamed(std::string_view name) {
