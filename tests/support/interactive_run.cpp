@@ -11,6 +11,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace orvel::test {
 namespace {
@@ -45,13 +47,18 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
   std::vector<char*> argv;
   for (auto& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
-  const std::string stateHome =
-      "XDG_STATE_HOME=" + (std::filesystem::absolute(workDir) / ".orvel-state").string();
+  // The inherited environment; an entry put later replaces one of the same name.
   std::vector<std::string> envStrings;
-  for (char** entry = environ; *entry; ++entry) {
-    if (std::strncmp(*entry, "XDG_STATE_HOME=", 15) != 0) envStrings.emplace_back(*entry);
-  }
-  envStrings.push_back(stateHome);
+  for (char** entry = environ; *entry; ++entry) envStrings.emplace_back(*entry);
+  const auto put = [&envStrings](const std::string& entry) {
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    std::erase_if(envStrings,
+                  [&](const std::string& old) { return old.compare(0, name.size(), name) == 0; });
+    envStrings.push_back(entry);
+  };
+  put("XDG_STATE_HOME=" +
+      (std::filesystem::absolute(workDir.empty() ? "." : workDir) / ".orvel-state").string());
+  for (const std::string& entry : run.environment) put(entry);
   std::vector<char*> envp;
   for (auto& entry : envStrings) envp.push_back(entry.data());
   envp.push_back(nullptr);
@@ -59,7 +66,10 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
 
   Fd outRead, outWrite, errRead, errWrite;
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) return result;
+  if (::pipe2(fds, O_CLOEXEC) != 0) {
+    result.err = "pipe: " + std::string(std::strerror(errno));
+    return result;
+  }
   outRead.Reset(fds[0]);
   outWrite.Reset(fds[1]);
   if (run.columns > 0) {
@@ -73,14 +83,21 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
     ::fcntl(slave, F_SETFD, FD_CLOEXEC);
   } else {
-    if (::pipe2(fds, O_CLOEXEC) != 0) return result;
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+      result.err = "pipe: " + std::string(std::strerror(errno));
+      return result;
+    }
     errRead.Reset(fds[0]);
     errWrite.Reset(fds[1]);
   }
 
   const pid_t child = ::fork();
-  if (child < 0) return result;
+  if (child < 0) {
+    result.err = "fork: " + std::string(std::strerror(errno));
+    return result;
+  }
   if (child == 0) {
+    // A group of its own, so that a time-out ends whatever the program started too.
     ::setpgid(0, 0);
     const int devNull = ::open("/dev/null", O_RDONLY);
     if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 ||
@@ -105,6 +122,7 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
     if (left <= 0) {
       result.timedOut = true;
       ::kill(-child, SIGKILL);
+      ::kill(child, SIGKILL);
       break;
     }
     pollfd polled[2] = {{outOpen ? outRead.Get() : -1, POLLIN, 0},
@@ -131,6 +149,8 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
     }
   }
 
+  // The outputs may close before the program ends (it can close its own stdout): wait for it,
+  // still within the time limit.
   int status = 0;
   for (;;) {
     const pid_t done = ::waitpid(child, &status, WNOHANG);
@@ -139,11 +159,13 @@ CommandResult RunInteractive(const std::string& program, const std::vector<std::
     if (Clock::now() >= deadline && !result.timedOut) {
       result.timedOut = true;
       ::kill(-child, SIGKILL);
+      ::kill(child, SIGKILL);
     }
     ::usleep(2000);
   }
   if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
   if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  if (result.exitCode == 127 && result.out.empty() && result.err.empty()) result.started = false;
   result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
   return result;
 }

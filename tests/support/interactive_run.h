@@ -26,6 +26,7 @@ struct InteractiveRun {
   unsigned rows = 24;
   std::vector<SignalWhen> signals;  // in order
   std::chrono::milliseconds timeLimit = std::chrono::seconds(120);
+  std::vector<std::string> environment;  // "NAME=value", put over the inherited ones
 };
 
 CommandResult RunInteractive(const std::string& program, const std::vector<std::string>& args,
