@@ -13,12 +13,14 @@
 
 #include "ctl.h"
 #include "support/package_builder.h"
+#include "support/results_document.h"
 #include "support/run_command.h"
 #include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using orvel::test::ByAddress;
 using orvel::test::Bytes;
 using orvel::test::CommandResult;
 using orvel::test::PackageContents;
@@ -52,21 +54,6 @@ CommandResult SiteCtl(std::uint16_t port, const std::string& devices,
   std::vector<std::string> args{"-d", devices, "-p", std::to_string(port), "-i", "127.0.0.1"};
   args.insert(args.end(), command.begin(), command.end());
   return orvel::test::RunCommand(ORVELCTL_PATH, args, workDir, std::chrono::seconds(150));
-}
-
-// The objects of a JSON results document by their address ("127.0.0.2").
-std::map<std::string, nlohmann::json> ByAddress(const CommandResult& result) {
-  std::map<std::string, nlohmann::json> devices;
-  try {
-    const nlohmann::json document = nlohmann::json::parse(result.out);
-    for (const nlohmann::json& device : document.at("devices")) {
-      const std::string endpoint = device.at("device");
-      devices[endpoint.substr(0, endpoint.find(':'))] = device;
-    }
-  } catch (const nlohmann::json::exception& e) {
-    ADD_FAILURE() << e.what() << "\n" << result.out << result.err;
-  }
-  return devices;
 }
 
 // The commands (hex) of a device's requests, in order.

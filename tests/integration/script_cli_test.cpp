@@ -15,12 +15,14 @@
 
 #include "support/interactive_run.h"
 #include "support/package_builder.h"
+#include "support/results_document.h"
 #include "support/run_command.h"
 #include "support/sim_process.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using orvel::test::ByAddress;
 using orvel::test::CommandResult;
 using orvel::test::PackageContents;
 using orvel::test::PatternBytes;
@@ -40,21 +42,6 @@ void WritePackage(const fs::path& path, std::uint8_t version, std::size_t progra
   contents.program = PatternBytes(programSize, 0x31);
   contents.parts = {PatternBytes(300, 1)};
   orvel::test::WriteBytes(path, orvel::test::BuildPackage(contents));
-}
-
-// The objects of a JSON results document by their address ("127.0.0.2").
-std::map<std::string, nlohmann::json> ByAddress(const CommandResult& result) {
-  std::map<std::string, nlohmann::json> devices;
-  try {
-    const nlohmann::json document = nlohmann::json::parse(result.out);
-    for (const nlohmann::json& device : document.at("devices")) {
-      const std::string endpoint = device.at("device");
-      devices[endpoint.substr(0, endpoint.find(':'))] = device;
-    }
-  } catch (const nlohmann::json::exception& e) {
-    ADD_FAILURE() << e.what() << "\n" << result.out << result.err;
-  }
-  return devices;
 }
 
 std::string ReadText(const fs::path& path) {
