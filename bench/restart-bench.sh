@@ -14,21 +14,12 @@ bin=${1:-build/release}
 count=${2:-32}
 jobs=${3:-16}
 silence=${4:-8}
-[ -x "$bin/sim/orvel-sim" ] && [ -x "$bin/cli/orvelctl" ] || {
-  echo "no orvel-sim or orvelctl in $bin (cmake --preset release && cmake --build --preset release)" >&2
-  exit 2
-}
+source "$(dirname "$0")/../scripts/site-sim.sh"
+site_sim_work "$bin"
 [ "$count" -ge 2 ] && [ "$count" -le 250 ] && [ "$jobs" -ge 1 ] ||
   { echo "COUNT is 2..250, JOBS 1 or more" >&2; exit 2; }
 bin=$(cd "$bin" && pwd)
 
-work=$(mktemp -d)
-source "$(dirname "$0")/../scripts/site-sim.sh"
-cleanup() {
-  stop_site_sim
-  rm -rf "$work"
-}
-trap cleanup EXIT
 start_site_sim "$bin" "$work" "$count" 1 --version-number 111 --restart-silence "$silence"
 python3 "$(dirname "$0")/../scripts/update-package.py" "$work"
 

@@ -16,21 +16,12 @@ count=${2:-32}
 delay=${3:-2}
 updates=${4:-16}
 rounds=${5:-3}
-[ -x "$bin/sim/orvel-sim" ] && [ -x "$bin/cli/orvelctl" ] || {
-  echo "no orvel-sim or orvelctl in $bin (cmake --preset release && cmake --build --preset release)" >&2
-  exit 2
-}
+source "$(dirname "$0")/../scripts/site-sim.sh"
+site_sim_work "$bin"
 [ "$count" -ge 2 ] && [ "$count" -le 250 ] && [ "$updates" -ge 1 ] && [ "$updates" -le "$count" ] ||
   { echo "N is 2..250, UPDATES 1..N" >&2; exit 2; }
 bin=$(cd "$bin" && pwd)
 
-work=$(mktemp -d)
-source "$(dirname "$0")/../scripts/site-sim.sh"
-cleanup() {
-  stop_site_sim
-  rm -rf "$work"
-}
-trap cleanup EXIT
 start_site_sim "$bin" "$work" "$count" "$delay" --version-number 111
 
 # An update package, and its program image alone.

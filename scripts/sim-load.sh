@@ -11,19 +11,10 @@ set -euo pipefail
 bin=${1:-build/release}
 count=${2:-32}
 delay=${3:-2}
-[ -x "$bin/sim/orvel-sim" ] && [ -x "$bin/cli/orvelctl" ] || {
-  echo "no orvel-sim or orvelctl in $bin (cmake --preset release && cmake --build --preset release)" >&2
-  exit 2
-}
+source "$(dirname "$0")/site-sim.sh"
+site_sim_work "$bin"
 [ "$count" -ge 2 ] && [ "$count" -le 250 ] || { echo "N is 2..250" >&2; exit 2; }
 
-work=$(mktemp -d)
-source "$(dirname "$0")/site-sim.sh"
-cleanup() {
-  stop_site_sim
-  rm -rf "$work"
-}
-trap cleanup EXIT
 start_site_sim "$bin" "$work" "$count" "$delay"
 head -c 245760 /dev/urandom >"$work/image.hex"
 
